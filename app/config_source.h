@@ -1,0 +1,54 @@
+// Decisions about the configured package location: URL or local file, the QA rewrite, and what
+// kind of source the run has.
+#pragma once
+
+#include <string>
+
+enum SourceKind { kSourceQaUrl = -1, kSourceNone = 0, kSourceUrl = 1, kSourceLocal = 2 };
+
+// A location is a URL when its first four characters are exactly "http" and it holds a "/".
+bool IsHttpLocation(const std::string& location);
+
+// http://server/dir/file.exe -> http://server/QA/dir/<qaVersion>/file.exe. The URL is split at
+// every "/"; with five fields or more it is rebuilt from fields 0, 2, 3 and 4 (later fields are
+// dropped), with fewer it is returned unchanged.
+std::string RewriteQaUrl(const std::string& url, const std::string& qaVersion);
+
+// What a location resolves to, given whether a path exists.
+struct SourceResolution {
+  int kind = kSourceNone;
+  std::string location;        // the URL (rewritten in QA mode), the local full path, or trimmed
+  bool deleteExtracted = false;  // the extracted configuration file is removed afterwards
+  std::string missingPath;     // local package path that does not exist, else empty
+};
+
+// `qaVersion` is used only for a URL in QA mode. `pathExists` is asked about the local full path
+// (the module directory, "\" and the location trimmed of spaces and backslashes).
+template <typename PathExists>
+SourceResolution ResolveSource(const std::string& location, bool qaMode, const std::string& qaVersion,
+                               const std::string& moduleDirectory, PathExists pathExists);
+
+std::string TrimLocalLocation(const std::string& location);
+
+template <typename PathExists>
+SourceResolution ResolveSource(const std::string& location, bool qaMode, const std::string& qaVersion,
+                               const std::string& moduleDirectory, PathExists pathExists) {
+  SourceResolution result;
+  if (IsHttpLocation(location)) {
+    result.kind = qaMode ? kSourceQaUrl : kSourceUrl;
+    result.location = qaMode ? RewriteQaUrl(location, qaVersion) : location;
+    result.deleteExtracted = !qaMode;
+    return result;
+  }
+  const std::string trimmed = TrimLocalLocation(location);
+  const std::string fullPath = moduleDirectory + "\\" + trimmed;
+  if (pathExists(fullPath)) {
+    result.kind = kSourceLocal;
+    result.location = fullPath;
+    result.deleteExtracted = true;
+  } else {
+    result.location = trimmed;
+    result.missingPath = fullPath;
+  }
+  return result;
+}

@@ -1,0 +1,34 @@
+// The installer's application object: the whole run happens in InitInstance.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "app/runtime_config.h"
+#include "framework/app.h"
+
+class CInstallerApp : public CWinApp {
+public:
+  CInstallerApp();
+
+  // The one pass of the installer: version gate, start-up, configuration, administrator check,
+  // then the local start or the download and launch. Always FALSE: no message loop follows.
+  BOOL InitInstance() override;
+
+  // Extracts and reads the embedded configuration into m_config; the SourceKind.
+  int ReadRuntimeConfig();
+
+  int m_nQaMode = 0;
+  RuntimeConfig m_config;
+  HICON m_hSmallIcon = nullptr;  // icon 149 at small-icon size, kept until the process ends
+  char m_szModulePath[5120] = {};
+  char m_szModuleDirectory[5120] = {};
+  std::string m_strThreadId;
+  std::string m_strQaValue;
+  std::string m_strAcValue;
+
+private:
+  void WriteLogBannerAndTrim();
+  void StartLocalPackage();
+};

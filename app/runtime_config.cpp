@@ -1,0 +1,98 @@
+#include "app/runtime_config.h"
+
+#include <windows.h>
+
+#include "app/config_source.h"
+#include "framework/app.h"
+#include "framework/handle.h"
+#include "framework/resources.h"
+#include "probes/version_probes.h"
+#include "records/records.h"
+#include "res/resource.h"
+#include "util/file_version.h"
+
+const char kExtractedConfigName[] = "vkinstlightx.ini";
+
+namespace {
+const char kSection[] = "runtime";
+constexpr DWORD kPathBuffer = 260;
+
+// The configuration text: the resource up to its first NUL, never past its end.
+std::string EmbeddedConfigText() {
+  HMODULE module = AfxGetInstanceHandle();
+  HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(IDR_CONFIG_INI), "INI");
+  if (found == nullptr) return std::string();
+  HGLOBAL loaded = LoadResource(module, found);
+  const char* data = loaded != nullptr ? static_cast<const char*>(LockResource(loaded)) : nullptr;
+  if (data == nullptr) return std::string();
+  const DWORD size = SizeofResource(module, found);
+  size_t length = 0;
+  while (length < size && data[length] != '\0') ++length;
+  return std::string(data, length);
+}
+
+std::string ReadText(const char* key, const std::string& file) {
+  char value[kPathBuffer] = {};
+  GetPrivateProfileStringA(kSection, key, "", value, kPathBuffer, file.c_str());
+  return value;
+}
+
+bool PathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool WriteWholeFile(HANDLE file, const std::string& text) {
+  DWORD written = 0;
+  return WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+         written == text.size();
+}
+
+void ReportUnusableFile(const char* what, const std::string& fileName) {
+  const std::string text = std::string("Couldn't ") + what + " the " + fileName + " file!";
+  LogEvent(text, LOG_ERROR);
+  AfxMessageBox(text.c_str(), MB_OK);
+}
+}  // namespace
+
+int ReadRuntimeConfig(const ConfigReadInputs& inputs, RuntimeConfig& config) {
+  const std::string text = EmbeddedConfigText();
+  if (text.empty()) return kSourceNone;
+
+  char tempDir[kPathBuffer] = {};
+  const DWORD tempLength = GetTempPathA(kPathBuffer, tempDir);
+  const std::string fileName = std::string(tempDir) + kExtractedConfigName;
+  // A temporary path that leaves no room for the name would be cut; treat it as not creatable.
+  if (tempLength == 0 || fileName.size() >= kPathBuffer) {
+    ReportUnusableFile("create", fileName);
+    return kSourceNone;
+  }
+  {
+    UniqueHandle file(CreateFileA(fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+      ReportUnusableFile("create", fileName);
+      return kSourceNone;
+    }
+    if (!WriteWholeFile(file.get(), text)) {
+      file.reset();
+      DeleteFileA(fileName.c_str());
+      ReportUnusableFile("write", fileName);
+      return kSourceNone;
+    }
+  }
+
+  config.location = ReadText(Is64BitWindows() ? "WebFile64" : "WebFile", fileName);
+  config.caption = ReadText("Caption", fileName);
+  config.companyNameShort = ReadText("CompanyNameShort", fileName);
+  config.parameters = ReadText("parameters", fileName);
+  config.showUI = static_cast<int>(GetPrivateProfileIntA(kSection, "progressbar", 1, fileName.c_str()));
+
+  const bool qaUrl = inputs.qaMode && IsHttpLocation(config.location);
+  if (qaUrl) {
+    config.qaVersion = !inputs.qaValue.empty() ? inputs.qaValue : GetFileVersionString(inputs.modulePath.c_str());
+  }
+  const SourceResolution source =
+      ResolveSource(config.location, inputs.qaMode, config.qaVersion, inputs.moduleDirectory, PathExists);
+  config.location = source.location;
+  if (source.deleteExtracted) DeleteFileA(fileName.c_str());
+  if (!source.missingPath.empty()) RecordStatus("File " + source.missingPath + " does not exist!", "true");
+  return source.kind;
+}

@@ -1,0 +1,18 @@
+// Which generation of Windows a reported version is: the decisions of the version probes.
+#pragma once
+
+#include <cstdint>
+
+// Platform ids as the system reports them.
+enum : uint32_t { kPlatformWin32s = 0, kPlatformWindows = 1, kPlatformNT = 2 };
+
+// Version class: 0 Win32s, 1 Windows 95, 2 Windows 98, 3 Windows Me, 4 NT 4.0 and older, 5 Windows
+// 2000, 6 XP, 8 Server 2003 and everything later (there is no 7). A failed query, an unknown
+// platform and an unknown Windows 9x minor version give classes below 5, so such a system is refused.
+int ClassifyWindowsVersion(bool queried, uint32_t platformId, uint32_t major, uint32_t minor);
+
+// NT line at major version 6 or later, from a query that succeeded.
+bool IsNtVistaOrLater(bool queried, uint32_t platformId, uint32_t major);
+
+// The smallest class the installer runs on.
+constexpr int kOldestSupportedClass = 5;

@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "app/config_source.h"
+
+namespace {
+
+TEST(ConfigSource, UrlTest) {
+  struct Case {
+    const char* location;
+    bool isUrl;
+  };
+  const Case cases[] = {
+      {"http://server/dir/file.exe", true}, {"https://server/f.exe", true}, {"http/", true},
+      {"httpx/y", true},                    {"HTTP://server/dir/file.exe", false},
+      {"http", false},                      {"htt/", false},
+      {"", false},                          {"32\\package.exe", false},
+      {" http://server/x", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsHttpLocation(c.location), c.isUrl) << c.location;
+}
+
+TEST(ConfigSource, QaRewrite) {
+  struct Case {
+    const char* url;
+    const char* version;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"http://server/dir/file.exe", "6.10.18.01", "http://server/QA/dir/6.10.18.01/file.exe"},
+      {"http://server/file.exe", "1", "http://server/file.exe"},
+      {"http://server/a/b/file.exe", "2.0", "http://server/QA/a/2.0/b"},
+      {"http://127.0.0.1:18080/files/setup64.exe", "7", "http://127.0.0.1:18080/QA/files/7/setup64.exe"},
+      {"http:/x", "1", "http:/x"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(RewriteQaUrl(c.url, c.version), c.expected) << c.url;
+}
+
+TEST(ConfigSource, Resolution) {
+  const std::set<std::string> existing = {"C:\\app\\32\\package.exe", "C:\\app\\"};
+  auto exists = [&](const std::string& path) { return existing.count(path) != 0; };
+  struct Case {
+    const char* location;
+    bool qaMode;
+    int kind;
+    const char* resolved;
+    bool deleteExtracted;
+    const char* missing;
+  };
+  const Case cases[] = {
+      {"http://s/d/f.exe", false, kSourceUrl, "http://s/d/f.exe", true, ""},
+      {"http://s/d/f.exe", true, kSourceQaUrl, "http://s/QA/d/9.9/f.exe", false, ""},
+      {"http://s/f.exe", true, kSourceQaUrl, "http://s/f.exe", false, ""},
+      {" \\32\\package.exe\\ ", false, kSourceLocal, "C:\\app\\32\\package.exe", true, ""},
+      {" \\32\\package.exe\\ ", true, kSourceLocal, "C:\\app\\32\\package.exe", true, ""},
+      {"", false, kSourceLocal, "C:\\app\\", true, ""},
+      {"64\\missing.exe", false, kSourceNone, "64\\missing.exe", false, "C:\\app\\64\\missing.exe"},
+      {"HTTP://s/d/f.exe", false, kSourceNone, "HTTP://s/d/f.exe", false, "C:\\app\\HTTP://s/d/f.exe"},
+      {"http", false, kSourceNone, "http", false, "C:\\app\\http"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.location);
+    const SourceResolution r = ResolveSource(c.location, c.qaMode, "9.9", "C:\\app", exists);
+    EXPECT_EQ(r.kind, c.kind);
+    EXPECT_EQ(r.location, c.resolved);
+    EXPECT_EQ(r.deleteExtracted, c.deleteExtracted);
+    EXPECT_EQ(r.missingPath, c.missing);
+  }
+}
+
+}  // namespace
