@@ -1,0 +1,193 @@
+// The download worker: one HTTP transfer into the target file, on its own thread.
+#include <cstdlib>
+#include <cstring>
+
+#include "download/http_download_dlg.h"
+#include "framework/app.h"
+#include "framework/format.h"
+#include "framework/resources.h"
+#include "framework/url.h"
+#include "records/records.h"
+#include "res/resource.h"
+
+namespace {
+constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION;
+constexpr DWORD kBlockSize = 1024;
+constexpr DWORD kDrainBlockSize = 50;
+// A body that ends before its announced length: the connection ended early.
+constexpr long kTruncatedBodyError = ERROR_INTERNET_CONNECTION_ABORTED;
+
+// The system's sentence for `number`, from WinINet's message table or the system's, without line
+// breaks. FALSE when there is none.
+BOOL LookUpErrorText(long number, std::string& text, bool fromWinInet) {
+  HMODULE wininet = GetModuleHandleA("WinINet.dll");
+  if (wininet == nullptr) return FALSE;
+  char* message = nullptr;
+  const DWORD source = fromWinInet ? FORMAT_MESSAGE_FROM_HMODULE : FORMAT_MESSAGE_FROM_SYSTEM;
+  const DWORD length =
+      FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | source, wininet,
+                     static_cast<DWORD>(number), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                     reinterpret_cast<char*>(&message), 0, nullptr);
+  if (length == 0 || message == nullptr) return FALSE;
+  std::string found(message, length);
+  LocalFree(message);
+  for (size_t at = found.find("\r\n"); at != std::string::npos; at = found.find("\r\n", at)) found.erase(at, 2);
+  text = found;
+  return TRUE;
+}
+
+long QueryNumber(HINTERNET request, DWORD query, bool& ok) {
+  char text[32] = {};
+  DWORD length = sizeof text;
+  ok = HttpQueryInfoA(request, query, text, &length, nullptr) != FALSE;
+  text[sizeof text - 1] = '\0';
+  return ok ? std::atol(text) : 0;
+}
+}  // namespace
+
+UINT __cdecl CHttpDownloadDlg::DownloadWorkerProc(LPVOID param) {
+  static_cast<CHttpDownloadDlg*>(param)->RunDownload();
+  return 0;
+}
+
+void CHttpDownloadDlg::PostDone(WPARAM result) { PostMessageA(m_hWnd, WM_DOWNLOAD_DONE, result, 0); }
+
+void CHttpDownloadDlg::FailWithError(UINT stringId, long errorNumber) {
+  const long number = errorNumber != 0 ? errorNumber : static_cast<long>(GetLastError());
+  if (!LookUpErrorText(number, m_strErrorText, true) && !LookUpErrorText(number, m_strErrorText, false)) {
+    AfxFormatString1(m_strErrorText, stringId, FormatText("%ld", number).c_str());
+  }
+  m_fileTarget.Close();
+  DeleteFileA(m_strTargetPath.c_str());
+  LogEvent(m_strErrorText, LOG_ERROR);
+  RecordStatus("Error", m_strErrorText);
+  PostDone(1);
+}
+
+void CHttpDownloadDlg::FailWithMessage(UINT stringId) {
+  m_strErrorText = LoadResString(stringId);
+  PostDone(1);
+}
+
+void CALLBACK CHttpDownloadDlg::InternetStatusThunk(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info,
+                                                    DWORD infoLength) {
+  // The session itself carries no context; only handles opened for a dialog report to it.
+  if (context != 0) reinterpret_cast<CHttpDownloadDlg*>(context)->OnInternetStatus(handle, status, info, infoLength);
+}
+
+void CHttpDownloadDlg::OnInternetStatus(HINTERNET, DWORD status, LPVOID info, DWORD infoLength) {
+  UINT stringId = 0;
+  switch (status) {
+    case INTERNET_STATUS_RESOLVING_NAME: stringId = IDS_RESOLVING; break;
+    case INTERNET_STATUS_NAME_RESOLVED: stringId = IDS_RESOLVED; break;
+    case INTERNET_STATUS_CONNECTING_TO_SERVER: stringId = IDS_CONNECTING; break;
+    case INTERNET_STATUS_CONNECTED_TO_SERVER: stringId = IDS_CONNECTED; break;
+    case INTERNET_STATUS_REDIRECT: stringId = IDS_REDIRECTING; break;
+    default:
+      ShowStatus(IDS_BLANK_STATUS);
+      return;
+  }
+  const char* text = static_cast<const char*>(info);
+  const std::string argument = text != nullptr ? std::string(text, strnlen(text, infoLength)) : std::string();
+  ShowStatus(stringId, argument.c_str());
+}
+
+HINTERNET CHttpDownloadDlg::OpenRequest() {
+  static const char* acceptTypes[] = {"*/*", nullptr};
+  const DWORD flags = kRequestFlags | (m_dwUrlService == AFX_INET_SERVICE_HTTPS ? INTERNET_FLAG_SECURE : 0);
+  return HttpOpenRequestA(m_hConnection, nullptr, m_strRequestPath.c_str(), nullptr, nullptr, acceptTypes, flags,
+                          reinterpret_cast<DWORD_PTR>(this));
+}
+
+void CHttpDownloadDlg::RunDownload() {
+  m_hSession = InternetOpenA(AfxGetAppName(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+  if (m_hSession == nullptr) return FailWithError(IDS_ERR_SESSION, 0);
+  if (StopRequested()) return PostDone(0);
+
+  if (InternetSetStatusCallback(m_hSession, InternetStatusThunk) == INTERNET_INVALID_STATUS_CALLBACK) {
+    return FailWithError(IDS_ERR_SESSION, 0);
+  }
+  if (StopRequested()) return PostDone(0);
+
+  const bool withLogin = !m_strLoginName.empty();
+  // HTTPS is HTTP over TLS: the HTTP service on the URL's port, with the secure flag on requests.
+  const DWORD service = m_dwUrlService == AFX_INET_SERVICE_HTTPS ? INTERNET_SERVICE_HTTP : m_dwUrlService;
+  m_hConnection = InternetConnectA(m_hSession, m_strHost.c_str(), m_nHostPort,
+                                   withLogin ? m_strLoginName.c_str() : nullptr,
+                                   withLogin ? m_strLoginPassword.c_str() : nullptr, service, 0,
+                                   reinterpret_cast<DWORD_PTR>(this));
+  if (m_hConnection == nullptr) return FailWithError(IDS_ERR_CONNECT, 0);
+  if (StopRequested()) return PostDone(0);
+
+  StartAnimation();
+  RecordStatus("Target", m_strRequestPath);
+  m_hRequest = OpenRequest();
+  if (m_hRequest == nullptr) return FailWithError(IDS_ERR_CONNECT, 0);
+
+  for (;;) {  // one pass per request: the first, and the "~" fallback
+    if (StopRequested()) return PostDone(0);
+    long status = 0;
+    for (;;) {  // one pass per send: the first, and each resend after credentials
+      if (!HttpSendRequestA(m_hRequest, nullptr, 0, nullptr, 0)) return FailWithError(IDS_ERR_CONNECT, 0);
+      bool ok = false;
+      status = QueryNumber(m_hRequest, HTTP_QUERY_STATUS_CODE, ok);
+      if (!ok) return FailWithMessage(IDS_ERR_NO_RESPONSE);
+      if (status != HTTP_STATUS_DENIED && status != HTTP_STATUS_PROXY_AUTH_REQ) break;
+
+      char drain[kDrainBlockSize];
+      DWORD drained = 0;
+      do {
+        drained = 0;
+        InternetReadFile(m_hRequest, drain, sizeof drain, &drained);
+      } while (drained != 0);
+      const DWORD answer = InternetErrorDlg(m_hWnd, m_hRequest, ERROR_INTERNET_INCORRECT_PASSWORD,
+                                            FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS |
+                                                FLAGS_ERROR_UI_FLAGS_GENERATE_DATA,
+                                            nullptr);
+      // Without a resend there is nothing to download: the answer at hand is the refusal.
+      if (answer != ERROR_INTERNET_FORCE_RETRY) return FailWithError(IDS_ERR_HTTP_STATUS, status);
+    }
+    if (status == HTTP_STATUS_OK) break;
+
+    const size_t tilde = m_strRequestPath.find('~');
+    if (tilde == std::string::npos || tilde < 1) return FailWithError(IDS_ERR_HTTP_STATUS, status);
+    LogEvent("Target ..." + m_strRequestPath + " could not be found.", LOG_FLOW);
+    std::string withoutTilde;
+    for (char c : m_strRequestPath) {
+      if (c != '~') withoutTilde += c;
+    }
+    m_strRequestPath = withoutTilde;
+    LogEvent("Attempting to get ..." + m_strRequestPath, LOG_FLOW);
+    RecordStatus("Target", m_strRequestPath);
+    HINTERNET superseded = m_hRequest;
+    m_hRequest = OpenRequest();
+    InternetCloseHandle(superseded);
+    if (m_hRequest == nullptr) return FailWithError(IDS_ERR_CONNECT, 0);
+  }
+
+  ShowStatus(IDS_GETTING_INFO);
+  bool sizeKnown = false;
+  const uint32_t size = static_cast<uint32_t>(QueryNumber(m_hRequest, HTTP_QUERY_CONTENT_LENGTH, sizeKnown));
+  if (sizeKnown) SizeProgressBar(size);
+  ShowStatus(IDS_EMPTY_STATUS);
+
+  TransferClock clock;
+  clock.startTick = clock.lastRateTick = GetTickCount();
+  uint32_t total = 0;
+  char block[kBlockSize];
+  DWORD count = 0;
+  do {
+    count = 0;
+    if (!InternetReadFile(m_hRequest, block, sizeof block, &count)) return FailWithError(IDS_ERR_DOWNLOAD, 0);
+    if (count == 0 || StopRequested()) break;
+    long writeError = 0;
+    if (!m_fileTarget.Write(block, count, writeError)) return FailWithError(IDS_ERR_DOWNLOAD, writeError);
+    total += count;
+    ReportTransferProgress(clock, total, sizeKnown, size);
+  } while (!StopRequested());
+
+  if (!StopRequested() && sizeKnown && total < size) return FailWithError(IDS_ERR_DOWNLOAD, kTruncatedBodyError);
+  m_fileTarget.Close();
+  if (StopRequested()) DeleteFileA(m_strTargetPath.c_str());
+  PostDone(0);
+}

@@ -1,0 +1,100 @@
+// The modal "File Download" dialog: it parses the URL, creates the target file, runs the download
+// worker on its own thread, shows the progress and lets the user cancel. DoModal answers IDOK
+// exactly when the package was downloaded completely and no stop was requested.
+#pragma once
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "download/progress.h"
+#include "framework/dialog.h"
+#include "framework/file.h"
+#include "framework/thread.h"
+
+class CTrayIcon;
+
+// Posted by the worker as its last action: wParam 0 ended without error (done or stopped), 1 failed.
+constexpr UINT WM_DOWNLOAD_DONE = WM_APP + 1;
+
+class CHttpDownloadDlg : public CDialog {
+public:
+  CHttpDownloadDlg();
+  ~CHttpDownloadDlg() override;
+
+  // Inputs, set before DoModal.
+  std::string m_strSourceUrl;
+  std::string m_strTargetPath;
+  std::string m_strLoginName;
+  std::string m_strLoginPassword;
+  std::string m_strDisplayName;
+  int m_nSourceKind = 0;        // negative: a QA URL, shown in the QA form of the file line
+  int m_nShowUI = 1;            // 0: silent (hidden, no message boxes)
+  std::string m_strQaVersion;   // shown in the QA file line
+  CTrayIcon* m_pTrayIcon = nullptr;  // its tooltip follows the percentage; may be null
+
+  // The worker thread's entry; `param` is the dialog.
+  static UINT __cdecl DownloadWorkerProc(LPVOID param);
+
+protected:
+  void DoDataExchange() override;
+  BOOL OnInitDialog() override;
+  void OnCancel() override;
+  BOOL OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+  bool ShowOnIdle() const override { return m_nShowUI != 0; }
+
+private:
+  LRESULT OnDownloadDone(WPARAM wParam, LPARAM lParam);
+  void OnClose();
+  void OnDestroy();
+  void HideWhenSilent();
+  bool IsSilent() const { return m_nShowUI == 0; }
+  void EndWithCancel() { EndDialog(IDCANCEL); }
+
+  // The worker (runs on its own thread).
+  void RunDownload();
+  void FailWithError(UINT stringId, long errorNumber);
+  void FailWithMessage(UINT stringId);
+  void PostDone(WPARAM result);
+  bool StopRequested() const { return m_bStopRequested.load(std::memory_order_relaxed); }
+  static void CALLBACK InternetStatusThunk(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info,
+                                           DWORD infoLength);
+  void OnInternetStatus(HINTERNET handle, DWORD status, LPVOID info, DWORD infoLength);
+  HINTERNET OpenRequest();
+
+  // The progress display (called by the worker, and by Cancel for the status line).
+  void ShowStatus(const std::string& text);
+  void ShowStatus(UINT stringId);
+  void ShowStatus(UINT stringId, const char* argument);
+  void StartAnimation();
+  void SizeProgressBar(uint32_t size);
+  void MoveProgressBar(uint32_t total);
+  void ShowPercentage(int percent);
+  void ShowTransferRate(double rate);
+  void ShowTimeLeft(uint32_t seconds, uint32_t received, uint32_t size);
+  void ReportTransferProgress(TransferClock& clock, uint32_t total, bool sizeKnown, uint32_t size);
+
+  CStatic m_wndStatusLine;
+  CStatic m_wndRateLine;
+  CStatic m_wndTimeLeftLine;
+  CProgressCtrl m_wndProgressBar;
+  CStatic m_wndFileLine;
+  CAnimateCtrl m_wndAnimation;
+  std::string m_strErrorText;
+  std::string m_strHost;
+  std::string m_strRequestPath;
+  std::string m_strShownFileName;
+  uint16_t m_nHostPort = 0;
+  uint32_t m_dwUrlService = 0;
+  HINTERNET m_hSession = nullptr;     // opened by the worker, closed in OnDestroy after it ended
+  HINTERNET m_hConnection = nullptr;
+  HINTERNET m_hRequest = nullptr;
+  std::atomic<int> m_bStopRequested{0};
+  BOOL m_bMayClose = FALSE;
+  CFile m_fileTarget;
+  std::unique_ptr<CWinThread> m_pWorkerThread;
+};

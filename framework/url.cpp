@@ -1,0 +1,80 @@
+#include "framework/url.h"
+
+#include <cstring>
+
+namespace {
+struct Scheme {
+  const char* name;
+  uint32_t service;
+  uint16_t defaultPort;
+};
+const Scheme kSchemes[] = {
+    {"http", AFX_INET_SERVICE_HTTP, 80},
+    {"https", AFX_INET_SERVICE_HTTPS, 443},
+    {"ftp", AFX_INET_SERVICE_FTP, 21},
+    {"gopher", AFX_INET_SERVICE_GOPHER, 70},
+};
+
+bool SameIgnoringCase(const std::string& a, const char* b) {
+  if (a.size() != std::strlen(b)) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char c = a[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != b[i]) return false;
+  }
+  return true;
+}
+
+bool ParsePort(const std::string& text, uint16_t& port) {
+  if (text.empty() || text.size() > 5) return false;
+  unsigned value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (value == 0 || value > 65535) return false;
+  port = static_cast<uint16_t>(value);
+  return true;
+}
+}  // namespace
+
+BOOL AfxParseURL(const char* url, uint32_t& service, std::string& server, std::string& object, uint16_t& port) {
+  if (url == nullptr) return 0;
+  const std::string text(url);
+  const size_t schemeEnd = text.find("://");
+  if (schemeEnd == std::string::npos) return 0;
+  const std::string schemeName = text.substr(0, schemeEnd);
+  const Scheme* scheme = nullptr;
+  for (const Scheme& candidate : kSchemes) {
+    if (SameIgnoringCase(schemeName, candidate.name)) scheme = &candidate;
+  }
+  if (scheme == nullptr) return 0;
+
+  const size_t authorityStart = schemeEnd + 3;
+  size_t authorityEnd = text.find_first_of("/?#", authorityStart);
+  if (authorityEnd == std::string::npos) authorityEnd = text.size();
+  std::string authority = text.substr(authorityStart, authorityEnd - authorityStart);
+  const size_t at = authority.rfind('@');
+  if (at != std::string::npos) authority.erase(0, at + 1);
+
+  uint16_t parsedPort = scheme->defaultPort;
+  std::string host = authority;
+  const size_t bracket = authority.rfind(']');
+  const size_t colon = authority.rfind(':');
+  if (colon != std::string::npos && (bracket == std::string::npos || colon > bracket)) {
+    if (!ParsePort(authority.substr(colon + 1), parsedPort)) return 0;
+    host = authority.substr(0, colon);
+  }
+  if (host.empty()) return 0;
+
+  std::string rest = text.substr(authorityEnd);
+  const size_t fragment = rest.find('#');
+  if (fragment != std::string::npos) rest.erase(fragment);
+  if (rest.empty() || rest[0] != '/') rest.insert(0, "/");
+
+  service = scheme->service;
+  server = host;
+  object = rest;
+  port = parsedPort;
+  return 1;
+}

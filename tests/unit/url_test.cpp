@@ -1,0 +1,56 @@
+#include <gtest/gtest.h>
+
+#include "framework/url.h"
+
+namespace {
+
+TEST(ParseUrl, Accepted) {
+  struct Case {
+    const char* url;
+    uint32_t service;
+    const char* server;
+    const char* object;
+    uint16_t port;
+  };
+  const Case cases[] = {
+      {"http://server/dir/setup.exe", AFX_INET_SERVICE_HTTP, "server", "/dir/setup.exe", 80},
+      {"HTTP://Server:8080/a?b=c&d", AFX_INET_SERVICE_HTTP, "Server", "/a?b=c&d", 8080},
+      {"https://localhost/x.exe", AFX_INET_SERVICE_HTTPS, "localhost", "/x.exe", 443},
+      {"http://127.0.0.1:18080", AFX_INET_SERVICE_HTTP, "127.0.0.1", "/", 18080},
+      {"http://host?q", AFX_INET_SERVICE_HTTP, "host", "/?q", 80},
+      {"http://user:pw@host:81/p#frag", AFX_INET_SERVICE_HTTP, "host", "/p", 81},
+      {"ftp://files/pub", AFX_INET_SERVICE_FTP, "files", "/pub", 21},
+      {"http://[::1]:8080/v6", AFX_INET_SERVICE_HTTP, "[::1]", "/v6", 8080},
+      {"http://h/~beta/setup.exe", AFX_INET_SERVICE_HTTP, "h", "/~beta/setup.exe", 80},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.url);
+    uint32_t service = 0;
+    std::string server, object;
+    uint16_t port = 0;
+    ASSERT_TRUE(AfxParseURL(c.url, service, server, object, port));
+    EXPECT_EQ(service, c.service);
+    EXPECT_EQ(server, c.server);
+    EXPECT_EQ(object, c.object);
+    EXPECT_EQ(port, c.port);
+  }
+}
+
+TEST(ParseUrl, Refused) {
+  const char* cases[] = {
+      "server/dir/setup.exe", "", "http://", "http:///path", "http://host:/p", "http://host:0/p",
+      "http://host:65536/p",  "http://host:8x/p", "mailto://x", "://host/p", "http://user@/p",
+  };
+  for (const char* url : cases) {
+    uint32_t service = 0;
+    std::string server, object;
+    uint16_t port = 0;
+    EXPECT_FALSE(AfxParseURL(url, service, server, object, port)) << url;
+  }
+  uint32_t service = 0;
+  std::string server, object;
+  uint16_t port = 0;
+  EXPECT_FALSE(AfxParseURL(nullptr, service, server, object, port));
+}
+
+}  // namespace
