@@ -7,7 +7,7 @@
 
 namespace {
 
-// Lead bytes of a Shift-JIS-like double-byte code page; their trail bytes may fall in the same range.
+// Lead bytes of a Shift-JIS-like double-byte code page; trail bytes may fall in the same range.
 bool ShiftJisLead(unsigned char byte) {
   return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
