@@ -22,17 +22,18 @@ struct SourceResolution {
   std::string missingPath;     // local package path that does not exist, else empty
 };
 
-// `qaVersion` is used only for a URL in QA mode. `pathExists` is asked about the local full path
-// (the module directory, "\" and the location trimmed of spaces and backslashes).
-template <typename PathExists>
+// `qaVersion` is used only for a URL in QA mode. `isFile` is asked about the local full path (the
+// module directory, "\" and the location trimmed of spaces and backslashes): only an existing file
+// is a package. A directory, the installer's own included (an empty location names it), is not.
+template <typename IsFile>
 SourceResolution ResolveSource(const std::string& location, bool qaMode, const std::string& qaVersion,
-                               const std::string& moduleDirectory, PathExists pathExists);
+                               const std::string& moduleDirectory, IsFile isFile);
 
 std::string TrimLocalLocation(const std::string& location);
 
-template <typename PathExists>
+template <typename IsFile>
 SourceResolution ResolveSource(const std::string& location, bool qaMode, const std::string& qaVersion,
-                               const std::string& moduleDirectory, PathExists pathExists) {
+                               const std::string& moduleDirectory, IsFile isFile) {
   SourceResolution result;
   if (IsHttpLocation(location)) {
     result.kind = qaMode ? kSourceQaUrl : kSourceUrl;
@@ -42,7 +43,7 @@ SourceResolution ResolveSource(const std::string& location, bool qaMode, const s
   }
   const std::string trimmed = TrimLocalLocation(location);
   const std::string fullPath = moduleDirectory + "\\" + trimmed;
-  if (pathExists(fullPath)) {
+  if (isFile(fullPath)) {
     result.kind = kSourceLocal;
     result.location = fullPath;
     result.deleteExtracted = true;

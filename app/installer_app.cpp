@@ -3,18 +3,25 @@
 #include <shellapi.h>
 #include <stdlib.h>
 
+#include "app/admin_message.h"
 #include "app/config_source.h"
 #include "app/flag_command_line_info.h"
+#include "app/launch.h"
+#include "download/http_download_dlg.h"
 #include "framework/handle.h"
 #include "framework/resources.h"
+#include "probes/logged_on_user.h"
 #include "probes/version_class.h"
 #include "probes/version_probes.h"
 #include "records/records.h"
 #include "res/resource.h"
+#include "util/text.h"
 
 namespace {
 const char kLogBanner[] = "***************************Lodestep***************************";
 constexpr DWORD kLogSizeLimit = 100000;
+constexpr UINT WM_TRAY_NOTIFY = WM_APP + 10;
+constexpr UINT kBalloonTimeoutSeconds = 10;
 }  // namespace
 
 CInstallerApp::CInstallerApp() = default;
@@ -82,6 +89,49 @@ BOOL CInstallerApp::InitInstance() {
   WriteLogBannerAndTrim();
 
   const int sourceKind = ReadRuntimeConfig();
-  (void)sourceKind;
+
+  if (!CLoggedOnUserHelper::IsLoggedOnUserAdmin()) {
+    ShowAdminRequiredMessage(m_config.caption.c_str(), kAdminRequiredMessage, IDI_ADMIN, 0);
+    return FALSE;
+  }
+
+  ClearStatusSection();
+
+  if (sourceKind == kSourceLocal) {
+    StartLocalPackage();
+  } else if (sourceKind != kSourceNone) {
+    DownloadAndLaunch(sourceKind);
+  }
   return FALSE;
+}
+
+void CInstallerApp::DownloadAndLaunch(int sourceKind) {
+  char tempDir[260] = {};
+  GetTempPathA(sizeof tempDir, tempDir);
+
+  CHttpDownloadDlg dialog;
+  dialog.m_nSourceKind = sourceKind;
+  dialog.m_strSourceUrl = m_config.location;
+  dialog.m_strDisplayName = m_config.caption;
+  dialog.m_nShowUI = m_config.showUI;
+  dialog.m_strQaVersion = m_config.qaVersion;
+  dialog.m_pTrayIcon = &m_trayIcon;
+
+  std::string targetPath;
+  JoinPath(targetPath, tempDir, {("~" + m_strAppName + ".exe").c_str()});
+  DeleteFileA(targetPath.c_str());
+  dialog.m_strTargetPath = targetPath;
+
+  m_hSmallIcon = static_cast<HICON>(LoadImageA(m_hInstance, MAKEINTRESOURCEA(IDI_TRAY), IMAGE_ICON,
+                                               GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+  const std::string tooltip = m_config.companyNameShort + " downloading - please wait...";
+  m_trayIcon.CreateTrayIcon(m_hInstance, nullptr, WM_TRAY_NOTIFY, tooltip.c_str(), m_hSmallIcon, 0, FALSE, nullptr,
+                            nullptr, 0, kBalloonTimeoutSeconds);
+
+  RecordStatus("Progress", "");
+  RecordStatus("Downloaded", "");
+  RecordStatus("Attempted to run downloaded file", "");
+
+  if (dialog.DoModal() == IDOK) LaunchDownloadedPackage(targetPath, m_config);
+  m_trayIcon.DeleteTrayIcon();
 }

@@ -7,6 +7,7 @@
 
 #include "app/runtime_config.h"
 #include "framework/app.h"
+#include "tray/tray_icon.h"
 
 class CInstallerApp : public CWinApp {
 public:
@@ -25,10 +26,12 @@ public:
   char m_szModulePath[5120] = {};
   char m_szModuleDirectory[5120] = {};
   std::string m_strThreadId;
+  CTrayIcon m_trayIcon;
   std::string m_strQaValue;
   std::string m_strAcValue;
 
 private:
   void WriteLogBannerAndTrim();
   void StartLocalPackage();
+  void DownloadAndLaunch(int sourceKind);
 };

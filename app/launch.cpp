@@ -1,6 +1,6 @@
-#include <shellapi.h>
-
 #include "app/launch.h"
+
+#include <shellapi.h>
 #include "framework/handle.h"
 #include "framework/resources.h"
 #include "probes/version_probes.h"

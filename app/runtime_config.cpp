@@ -37,7 +37,10 @@ std::string ReadText(const char* key, const std::string& file) {
   return value;
 }
 
-bool PathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool IsFile(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
 
 bool WriteWholeFile(HANDLE file, const std::string& text) {
   DWORD written = 0;
@@ -90,7 +93,7 @@ int ReadRuntimeConfig(const ConfigReadInputs& inputs, RuntimeConfig& config) {
     config.qaVersion = !inputs.qaValue.empty() ? inputs.qaValue : GetFileVersionString(inputs.modulePath.c_str());
   }
   const SourceResolution source =
-      ResolveSource(config.location, inputs.qaMode, config.qaVersion, inputs.moduleDirectory, PathExists);
+      ResolveSource(config.location, inputs.qaMode, config.qaVersion, inputs.moduleDirectory, IsFile);
   config.location = source.location;
   if (source.deleteExtracted) DeleteFileA(fileName.c_str());
   if (!source.missingPath.empty()) RecordStatus("File " + source.missingPath + " does not exist!", "true");

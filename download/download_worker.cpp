@@ -50,7 +50,7 @@ UINT __cdecl CHttpDownloadDlg::DownloadWorkerProc(LPVOID param) {
   return 0;
 }
 
-void CHttpDownloadDlg::PostDone(WPARAM result) { PostMessageA(m_hWnd, WM_DOWNLOAD_DONE, result, 0); }
+void CHttpDownloadDlg::PostDone(WPARAM result) { ::PostMessageA(m_hWnd, WM_DOWNLOAD_DONE, result, 0); }
 
 void CHttpDownloadDlg::FailWithError(UINT stringId, long errorNumber) {
   const long number = errorNumber != 0 ? errorNumber : static_cast<long>(GetLastError());

@@ -168,7 +168,7 @@ void CHttpDownloadDlg::ShowPercentage(int percent) {
   const std::string number = FormatText("%d", percent);
   std::string title;
   AfxFormatString2(title, IDS_PERCENT_TITLE, number.c_str(), m_strDisplayName.c_str());
-  SetWindowTextA(m_hWnd, title.c_str());
+  SetWindowText(title.c_str());
   RecordStatus("Progress", number + "%");
   if (m_pTrayIcon != nullptr) m_pTrayIcon->ChangeTooltip(title.c_str());
   HideWhenSilent();

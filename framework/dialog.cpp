@@ -18,7 +18,7 @@ BOOL CDialog::OnWndMsg(UINT, WPARAM, LPARAM, LRESULT&) { return FALSE; }
 void CDialog::EndDialog(INT_PTR result) {
   m_nModalResult = result;
   m_bEnded = true;
-  if (m_hWnd != nullptr) PostMessageA(m_hWnd, WM_NULL, 0, 0);  // wake the loop
+  if (m_hWnd != nullptr) ::PostMessageA(m_hWnd, WM_NULL, 0, 0);  // wake the loop
 }
 
 INT_PTR CDialog::DoModal() {

@@ -9,12 +9,12 @@ public:
   HWND m_hWnd = nullptr;
 
   HWND GetSafeHwnd() const { return m_hWnd; }
-  void SetWindowText(const char* text) const { SetWindowTextA(m_hWnd, text); }
+  void SetWindowText(const char* text) const { ::SetWindowTextA(m_hWnd, text); }
   LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const {
-    return SendMessageA(m_hWnd, message, wParam, lParam);
+    return ::SendMessageA(m_hWnd, message, wParam, lParam);
   }
   BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const {
-    return PostMessageA(m_hWnd, message, wParam, lParam);
+    return ::PostMessageA(m_hWnd, message, wParam, lParam);
   }
   void EnableWindow(BOOL enable) const { ::EnableWindow(m_hWnd, enable); }
 };

@@ -2,7 +2,7 @@
 import re
 import unittest
 
-from harness import INSTALL_LOG, Installer, Prefix, entries
+from harness import INSTALL_LOG, Installer, Prefix, config_text, entries
 
 BANNER = "***************************Lodestep***************************"
 KEY = re.compile(r"^(\d{3,}) \d\d \d\d:\d\d:\d\d \d{3,4}  \.$")
@@ -21,7 +21,9 @@ class StartupTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.prefix = Prefix()
-        cls.installer = Installer(cls.prefix)
+        # A configuration that resolves to nothing usable: the run ends after start-up.
+        cls.installer = Installer(cls.prefix).stamp(
+            config_text(WebFile="missing\\none.exe", WebFile64="missing\\none.exe", Caption="Test"))
 
     @classmethod
     def tearDownClass(cls):

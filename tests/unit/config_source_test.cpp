@@ -39,8 +39,8 @@ TEST(ConfigSource, QaRewrite) {
 }
 
 TEST(ConfigSource, Resolution) {
-  const std::set<std::string> existing = {"C:\\app\\32\\package.exe", "C:\\app\\"};
-  auto exists = [&](const std::string& path) { return existing.count(path) != 0; };
+  const std::set<std::string> files = {"C:\\app\\32\\package.exe"};
+  auto isFile = [&](const std::string& path) { return files.count(path) != 0; };
   struct Case {
     const char* location;
     bool qaMode;
@@ -55,14 +55,17 @@ TEST(ConfigSource, Resolution) {
       {"http://s/f.exe", true, kSourceQaUrl, "http://s/f.exe", false, ""},
       {" \\32\\package.exe\\ ", false, kSourceLocal, "C:\\app\\32\\package.exe", true, ""},
       {" \\32\\package.exe\\ ", true, kSourceLocal, "C:\\app\\32\\package.exe", true, ""},
-      {"", false, kSourceLocal, "C:\\app\\", true, ""},
+      // An empty location would name the installer's own directory: nothing to start.
+      {"", false, kSourceNone, "", false, "C:\\app\\"},
+      {" \\ ", false, kSourceNone, "", false, "C:\\app\\"},
+      {"32", false, kSourceNone, "32", false, "C:\\app\\32"},
       {"64\\missing.exe", false, kSourceNone, "64\\missing.exe", false, "C:\\app\\64\\missing.exe"},
       {"HTTP://s/d/f.exe", false, kSourceNone, "HTTP://s/d/f.exe", false, "C:\\app\\HTTP://s/d/f.exe"},
       {"http", false, kSourceNone, "http", false, "C:\\app\\http"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.location);
-    const SourceResolution r = ResolveSource(c.location, c.qaMode, "9.9", "C:\\app", exists);
+    const SourceResolution r = ResolveSource(c.location, c.qaMode, "9.9", "C:\\app", isFile);
     EXPECT_EQ(r.kind, c.kind);
     EXPECT_EQ(r.location, c.resolved);
     EXPECT_EQ(r.deleteExtracted, c.deleteExtracted);
