@@ -46,9 +46,10 @@ struct GuardFrame {
   void* resume[5];                       // __builtin_setjmp buffer in RunUnderFaultGuard
   // The guarded call's CFA: the frames of the work report a lower one.
   uintptr_t boundary;
+  // Set by the first exception; one raised while it is being unwound goes straight to the guard.
+  bool faulted;
   DWORD code;
   uintptr_t faultIp;
-  bool unwinding;
   // Here, in the guard's frame, because landing pads run on the stack below it.
   _Unwind_Exception exception;
 };
@@ -118,8 +119,8 @@ EXCEPTION_DISPOSITION NTAPI GuardHandler(EXCEPTION_RECORD* record, void* establi
   if (record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND))
     return ExceptionContinueSearch;
   GuardFrame* frame = static_cast<GuardFrame*>(establisher);
-  if (!frame->unwinding) {
-    frame->unwinding = true;
+  if (!frame->faulted) {
+    frame->faulted = true;
     frame->code = record->ExceptionCode;
     if (!(record->ExceptionFlags & EXCEPTION_NONCONTINUABLE) &&
         record->ExceptionCode != EXCEPTION_STACK_OVERFLOW && HasUnwindTable(context->Eip)) {
@@ -191,6 +192,6 @@ bool RunUnderFaultGuard(void (*work)(void* context), void* context, DWORD* excep
     CallGuarded(&frame, work, context);
   }
   ThreadTib()->ExceptionList = frame.record.Next;
-  if (frame.unwinding && exceptionCode) *exceptionCode = frame.code;
-  return !frame.unwinding;
+  if (frame.faulted && exceptionCode) *exceptionCode = frame.code;
+  return !frame.faulted;
 }
