@@ -1,7 +1,9 @@
 """The end-to-end harness: runs the real installer under Wine in the test world that tools/test
 started (tools/wine-env.sh), and reads what it left on drive C:."""
+import copy
 import os
 import pathlib
+import re
 import shutil
 import subprocess
 import time
@@ -60,6 +62,16 @@ class Prefix:
         return subprocess.run(["wine"] + [str(a) for a in args], env=self.env, timeout=timeout,
                               capture_output=True, check=check)
 
+    def popen(self, args, env=None, **kwargs):
+        """Starts `wine args...` without waiting: a subprocess.Popen; `env` adds variables (Wine hands
+        them to the program). Standard streams go nowhere unless told otherwise: give files, not
+        pipes, when another program may be running, because the desktop process (explorer), which
+        Wine starts with the first window user and ends a second after the last one, inherits them
+        and holds a pipe open after the program has ended."""
+        for stream in ("stdin", "stdout", "stderr"):
+            kwargs.setdefault(stream, subprocess.DEVNULL)
+        return subprocess.Popen(["wine"] + [str(a) for a in args], env={**self.env, **(env or {})}, **kwargs)
+
     def set_windows_version(self, version):
         """Reports `version` (nt40, win2k, winxp, win7, ...) to programs; None restores the default."""
         if version is None:
@@ -73,6 +85,22 @@ class Prefix:
 
     def records(self):
         return read_ini(self.drive_c / INSTALL_LOG), read_ini(self.drive_c / STATUS_FILE)
+
+
+_TRACED_WRITE = re.compile(r'trace:profile:WritePrivateProfileStringW \((.*)\)$')
+_TRACED_ARG = re.compile(r'L"((?:[^"\\]|\\.)*)"|\(null\)')
+
+
+def record_writes(wine_trace):
+    """The INI writes in a WINEDEBUG=trace+profile log: (section, key, value, file) tuples."""
+    writes = []
+    for line in wine_trace.splitlines():
+        m = _TRACED_WRITE.search(line)
+        if m:
+            args = [None if a.group(1) is None else a.group(1).encode().decode("unicode_escape")
+                    for a in _TRACED_ARG.finditer(m.group(1))]
+            writes.append(tuple(args))
+    return writes
 
 
 def read_ini(path):
@@ -112,12 +140,51 @@ class Installer:
         self.dir.mkdir(parents=True, exist_ok=True)
         self.path = self.dir / name
         shutil.copyfile(source or BINARY_DIR / "setup.exe", self.path)
+        self._started = []
 
-    def run(self, args=(), timeout=60):
+    def run(self, args=(), timeout=60, trace_writes=False):
+        """Runs the installer to its end. With trace_writes, result.writes lists every INI write it
+        made, in order, as (section, key, value) (None for an absent key or value)."""
         start = time.monotonic()
-        result = self.prefix.wine([self.path] + list(args), timeout=timeout)
+        prefix = self.prefix
+        if trace_writes:
+            prefix = copy.copy(self.prefix)
+            prefix.env = {**self.prefix.env, "WINEDEBUG": "trace+profile"}
+        result = prefix.wine([self.path] + list(args), timeout=timeout)
         result.elapsed = time.monotonic() - start
+        if trace_writes:
+            result.writes = record_writes(result.stderr.decode("utf-8", errors="replace"))
         return result
 
+    def start(self, args=(), env=None, **kwargs):
+        """Starts the installer and returns at once (a subprocess.Popen), so that a test can drive its
+        windows meanwhile; see Prefix.popen."""
+        process = self.prefix.popen([self.path] + list(args), env=env, **kwargs)
+        self._started.append(process)
+        return process
+
+    def stamp(self, config_text):
+        """Replaces the embedded configuration with `config_text` (INI text; CRLF line ends are
+        used as given) through the stamping tool."""
+        config = self.dir / (self.path.stem + ".ini")
+        config.write_bytes(config_text.encode("cp1252"))
+        result = self.prefix.wine([BINARY_DIR / "tools" / "stampcfg" / "stampcfg.exe", self.path, config])
+        config.unlink()
+        if result.returncode != 0:
+            raise RuntimeError(f"stampcfg failed: {result.stdout!r} {result.stderr!r}")
+        return self
+
     def remove(self):
+        """Ends any run still going (a failed test must not leave windows for the next) and
+        deletes the copy."""
+        for process in self._started:
+            if process.poll() is None:
+                process.kill()
+                process.wait(timeout=30)
         shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def config_text(section="runtime", **keys):
+    """An INI text with one section of `keys`, CRLF line ends, as builders write them."""
+    lines = ["", f"[{section}]"] + [f"{key}={value}" for key, value in keys.items()] + [""]
+    return "\r\n".join(lines)

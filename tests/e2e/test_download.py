@@ -1,0 +1,248 @@
+"""The download under Wine against real servers: the typical run, progress, the "~" fallback,
+authentication, broken servers, cancel, silent mode and https."""
+import pathlib
+import shutil
+import tempfile
+import threading
+import time
+import unittest
+
+from harness import Installer, Prefix, config_text, entries, section_dict
+from servers import Auth, Nginx, Respond, ScriptedServer, ShortBody, make_certificate
+from wintools import GuiBot, clear_payload_starts, make_package, payload_starts, trustcert
+
+CAPTION = "Quillmoor Internet Security"
+TARGET_NAME = "~setup.exe"
+STATUS_FILE = "C:\\VornikLodestep.log"
+
+
+class Paced:
+    """A 200 answer of `body` with its length, sent in `piece`-byte pieces every `interval` s."""
+
+    def __init__(self, body, piece=16384, interval=0.05):
+        self.body, self.piece, self.interval = body, piece, interval
+
+    def __call__(self, conn, request):
+        conn.send_head(200, [("Content-Length", len(self.body))])
+        for i in range(0, len(self.body), self.piece):
+            conn.send(self.body[i:i + self.piece])
+            if conn.wait(self.interval):
+                return False
+        return True
+
+
+class DownloadTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.prefix = Prefix()
+        cls.prefix.set_windows_version("win7")
+        cls.docroot = pathlib.Path(tempfile.mkdtemp(prefix="docroot-"))
+        cls.package = make_package(cls.docroot / "files" / "setup64.exe", 1500000)
+        cls.gui = GuiBot(cls.prefix)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.docroot, ignore_errors=True)
+
+    def setUp(self):
+        self.prefix.reset_records()
+        clear_payload_starts(self.prefix)
+        self.target = self.prefix.temp_dir / TARGET_NAME
+        if self.target.is_dir():
+            self.target.rmdir()
+        self.target.unlink(missing_ok=True)
+        self.installer = Installer(self.prefix)
+        self.addCleanup(self.installer.remove)
+
+    def configure(self, url, **keys):
+        keys = {"WebFile64": url, "Caption": CAPTION, "CompanyNameShort": "Quillmoor", **keys}
+        self.installer.stamp(config_text(**keys))
+
+    def log_texts(self, level=None):
+        log, _ = self.prefix.records()
+        return [text for section, _, text in entries(log) if level is None or section.startswith(level + " ")]
+
+    def status(self):
+        _, status = self.prefix.records()
+        return section_dict(status, "Status") or {}
+
+    def wait_for_window(self, process, title="File Download", timeout=15):
+        """The installer's window once it is visible (titles change as the percentage does)."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline and process.poll() is None:
+            for window in self.gui.list_windows(exe="setup.exe", visible=True):
+                if window.class_name == "#32770" and (title is None or title in window.title):
+                    return window
+            time.sleep(0.1)
+        self.fail(f"no visible window {title!r} of the installer")
+
+    def finish(self, process, timeout=60):
+        try:
+            process.wait(timeout=timeout)
+        finally:
+            if process.poll() is None:
+                process.kill()
+
+    def test_typical_run_downloads_byte_for_byte_and_starts_the_package(self):
+        with Nginx(self.docroot) as server:
+            url = server.url("/files/setup64.exe")
+            self.configure(url, parameters="/s update")
+            self.installer.run()
+        self.assertEqual(self.target.read_bytes(), self.package.read_bytes())
+        flow = self.log_texts("FLOW")
+        self.assertEqual(flow[0], "Target: " + url)
+        for expected in ("Connecting to 127.0.0.1", "Connected to 127.0.0.1", "Getting file information"):
+            self.assertIn(expected, flow)
+        self.assertEqual(self.status(), {"Progress": "100%", "Downloaded": "true",
+                                         "Attempted to run downloaded file": "true", "Target": "/files/setup64.exe"})
+        time.sleep(1)
+        self.assertEqual([command.split(TARGET_NAME + '"')[-1].strip() for _, command in payload_starts(self.prefix)],
+                         ["/s update"])
+
+    def test_ten_megabytes_change_the_percentage_exactly_one_hundred_times(self):
+        make_package(self.docroot / "files" / "ten.exe", 10 * 1048576)
+        with Nginx(self.docroot) as server:
+            self.configure(server.url("/files/ten.exe"), progressbar="0")
+            result = self.installer.run(trace_writes=True)
+        progress = [value for section, key, value, path in result.writes
+                    if path == STATUS_FILE and key == "Progress"]
+        self.assertEqual(progress, [""] + [f"{n}%" for n in range(1, 101)])
+        self.assertEqual(self.status()["Downloaded"], "true")
+
+    def test_chunked_body_without_length_completes_without_percentage(self):
+        with Nginx(self.docroot) as server:
+            self.configure(server.url("/chunked/files/setup64.exe"))
+            result = self.installer.run(trace_writes=True)
+        self.assertEqual(self.target.read_bytes(), self.package.read_bytes())
+        self.assertEqual(self.status()["Downloaded"], "true")
+        self.assertEqual([w[2] for w in result.writes if w[1] == "Progress"], [""])
+
+    def test_tilde_fallback_fetches_the_rewritten_path_once(self):
+        with Nginx(self.docroot) as server:
+            self.configure(server.url("/files/~setup64.exe"))
+            result = self.installer.run(trace_writes=True)
+            requested = [r["uri"] for r in server.requests()]
+        self.assertEqual(requested, ["/files/~setup64.exe", "/files/setup64.exe"])
+        flow = self.log_texts("FLOW")
+        self.assertIn("Target .../files/~setup64.exe could not be found.", flow)
+        self.assertIn("Attempting to get .../files/setup64.exe", flow)
+        self.assertEqual([w[2] for w in result.writes if w[1] == "Target"], ["/files/~setup64.exe", "/files/setup64.exe"])
+        self.assertEqual(self.status()["Downloaded"], "true")
+
+    def test_not_found_fails_with_the_http_error_text(self):
+        cases = ["/files/missing.exe", "/~files/missing.exe", "/files/~gone/missing.exe"]
+        with Nginx(self.docroot) as server:
+            for path in cases:
+                with self.subTest(path=path):
+                    self.prefix.reset_records()
+                    self.configure(server.url(path), progressbar="0")
+                    self.installer.run()
+                    error = self.status().get("Error")
+                    self.assertIsNotNone(error)
+                    self.assertIn(error, self.log_texts("ERROR"))
+                    self.assertNotIn("Downloaded", [k for k, v in self.status().items() if v])
+                    self.assertFalse(self.target.exists(), "the partial file is deleted")
+        self.assertEqual(payload_starts(self.prefix), [])
+
+    def test_truncated_body_fails_and_leaves_no_file(self):
+        body = self.package.read_bytes()
+        with ScriptedServer({"/short.exe": ShortBody(body[:600000], announced=len(body))}) as server:
+            self.configure(server.url("/short.exe"), progressbar="0")
+            self.installer.run()
+        self.assertFalse(self.target.exists())
+        self.assertIn("Error", self.status())
+        self.assertNotEqual(self.status().get("Downloaded"), "true")
+        time.sleep(0.5)
+        self.assertEqual(payload_starts(self.prefix), [])
+
+    def test_basic_authentication_through_the_credentials_dialog(self):
+        for answer in ("ok", "cancel"):
+            with self.subTest(answer=answer):
+                self.prefix.reset_records()
+                with Nginx(self.docroot, auth={"/secure/": ("vornik", "s3cret")}) as server:
+                    shutil.copytree(self.docroot / "files", self.docroot / "secure", dirs_exist_ok=True)
+                    self.configure(server.url("/secure/setup64.exe"))
+                    process = self.installer.start()
+                    box = self.gui.wait_window(timeout=20, title_contains="Authentication", visible=True)
+                    self.assertIsNotNone(box, "the credentials dialog")
+                    if answer == "ok":
+                        self.assertTrue(self.gui.set_text(1027, "vornik", timeout=5, title=box.title))
+                        self.assertTrue(self.gui.set_text(1028, "s3cret", timeout=5, title=box.title))
+                        self.assertTrue(self.gui.click(1, timeout=5, title=box.title))
+                    else:
+                        self.assertTrue(self.gui.click(2, timeout=5, title=box.title))
+                    if answer == "cancel":
+                        error_box = self.gui.wait_window(timeout=20, title="File Download", class_name="#32770",
+                                                         visible=True, exe="setup.exe")
+                        self.assertIsNotNone(error_box)
+                        # The error box is the second "File Download" window: dismiss whatever has an OK.
+                        self.gui.click(2, timeout=5, title="File Download")
+                        self.gui.click(1, timeout=5, title="File Download")
+                    self.finish(process)
+                if answer == "ok":
+                    self.assertEqual(self.target.read_bytes(), self.package.read_bytes())
+                    self.assertEqual(self.status()["Downloaded"], "true")
+                else:
+                    self.assertFalse(self.target.exists())
+                    self.assertIn("Error", self.status())
+                    self.assertNotEqual(self.status().get("Downloaded"), "true")
+
+    def test_cancel_mid_transfer_deletes_the_file_and_starts_nothing(self):
+        body = (self.package.read_bytes() * 4)[:6000000]
+        with ScriptedServer({"/slow.exe": Paced(body)}, lifetime=60) as server:
+            self.configure(server.url("/slow.exe"))
+            process = self.installer.start()
+            self.wait_for_window(process, title="completed")
+            self.assertTrue(self.gui.click(2, timeout=5, exe="setup.exe", class_name="#32770"))
+            self.finish(process)
+        self.assertIn("Aborting transfer", self.log_texts("FLOW"))
+        self.assertFalse(self.target.exists())
+        self.assertNotEqual(self.status().get("Downloaded"), "true")
+        self.assertNotIn("Error", self.status())
+        time.sleep(0.5)
+        self.assertEqual(payload_starts(self.prefix), [])
+
+    def test_silent_mode_never_shows_a_window(self):
+        body = (self.package.read_bytes() * 3)[:4000000]
+        seen = []
+        with ScriptedServer({"/slow.exe": Paced(body, interval=0.02)}, lifetime=60) as server:
+            self.configure(server.url("/slow.exe"), progressbar="0")
+            process = self.installer.start()
+            while process.poll() is None:
+                seen += [w for w in self.gui.list_windows(exe="setup.exe", visible=True)]
+                time.sleep(0.05)
+            self.finish(process)
+        self.assertEqual(seen, [])
+        self.assertEqual(self.status()["Downloaded"], "true")
+
+    def test_silent_mode_refuses_a_target_that_cannot_be_replaced(self):
+        self.target.mkdir()  # a directory of that name cannot be deleted as a file
+        with Nginx(self.docroot) as server:
+            self.configure(server.url("/files/setup64.exe"), progressbar="0")
+            result = self.installer.run(timeout=30)
+        self.assertEqual(result.returncode, 0)
+        self.assertIn("The file we are downloading already exists!", self.log_texts("ERROR"))
+        self.assertNotEqual(self.status().get("Downloaded"), "true")
+
+    def test_https_needs_a_trusted_certificate(self):
+        certs = pathlib.Path(tempfile.mkdtemp(prefix="certs-"))
+        self.addCleanup(shutil.rmtree, certs, True)
+        cert, key = make_certificate(certs)
+        with Nginx(self.docroot, tls=(cert, key)) as server:
+            url = server.url("/files/setup64.exe", tls=True)
+            self.configure(url, progressbar="0")
+            self.installer.run()
+            self.assertFalse(self.target.exists())
+            self.assertIn("Error", self.status())
+            self.assertEqual([r for r in server.requests() if r["uri"] == "/files/setup64.exe"], [])
+
+            self.assertEqual(trustcert(self.prefix, "add", cert), 0)
+            self.addCleanup(trustcert, self.prefix, "remove", cert)
+            self.prefix.reset_records()
+            self.installer.run()
+        self.assertEqual(self.target.read_bytes(), self.package.read_bytes())
+        self.assertEqual(self.status()["Downloaded"], "true")
+
+
+if __name__ == "__main__":
+    unittest.main()
