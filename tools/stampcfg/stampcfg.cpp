@@ -1,0 +1,151 @@
+// stampcfg: replaces the embedded configuration of a built installer, so that a builder can ship
+// their own configuration without a compiler.
+//
+//   stampcfg <installer.exe> <config.ini> [<output.exe>]
+//
+// The installer is copied to <output.exe> first when that is given, otherwise it is changed in
+// place. Resource "INI" 135 becomes the bytes of <config.ini> followed by one NUL. The text is
+// taken as it is: the installer's INI reader accepts CRLF and LF line ends alike.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "framework/handle.h"
+#include "res/resource.h"
+
+namespace {
+
+enum ExitCode {
+  kOk = 0,
+  kUsage = 1,
+  kConfigUnreadable = 2,
+  kInstallerUnreadable = 3,
+  kNotAnExecutable = 4,
+  kCopyFailed = 5,
+  kUpdateFailed = 6,
+};
+
+// The language every resource of setup.rc carries. Under any other language the update would add
+// a second INI 135 beside the old one, and the loader might still find the old one first.
+const WORD kConfigLanguage = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+
+// Discards the pending changes unless the owner is released into a committing EndUpdateResourceA.
+struct ResourceUpdatePolicy : handle_policy::NullIsInvalid<HANDLE> {
+  static void Close(HANDLE update) { EndUpdateResourceA(update, TRUE); }
+};
+using UniqueResourceUpdate = UniqueAny<HANDLE, ResourceUpdatePolicy>;
+
+// "<number> (<system text>)" for an error code.
+std::string DescribeError(DWORD error) {
+  UniqueLocal text;
+  DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<char*>(text.put()), 0, nullptr);
+  std::string message = std::to_string(error);
+  if (length == 0) return message;
+  std::string system(static_cast<const char*>(text.get()), length);
+  while (!system.empty() &&
+         (system.back() == '\n' || system.back() == '\r' || system.back() == ' '))
+    system.pop_back();
+  return message + " (" + system + ")";
+}
+
+int Fail(int code, const std::string& message) {
+  std::fprintf(stderr, "stampcfg: %s\n", message.c_str());
+  return code;
+}
+
+// Reads a whole file; false with GetLastError set when it cannot.
+bool ReadWholeFile(const char* path, std::string& contents) {
+  UniqueHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  DWORD size = GetFileSize(file.get(), nullptr);
+  if (size == INVALID_FILE_SIZE) return false;
+  contents.assign(size, '\0');
+  DWORD read = 0;
+  if (size != 0 && (!ReadFile(file.get(), &contents[0], size, &read, nullptr) || read != size)) {
+    if (GetLastError() == ERROR_SUCCESS) SetLastError(ERROR_READ_FAULT);
+    return false;
+  }
+  return true;
+}
+
+// A DOS stub whose header points at a "PE\0\0" signature: what BeginUpdateResourceA can work on.
+bool IsPortableExecutable(const std::string& image) {
+  if (image.size() < 0x40 || image[0] != 'M' || image[1] != 'Z') return false;
+  DWORD offset = 0;
+  image.copy(reinterpret_cast<char*>(&offset), sizeof offset, 0x3c);
+  return offset <= image.size() - 4 && image.compare(offset, 4, std::string("PE\0\0", 4)) == 0;
+}
+
+bool HasConfigResource(const char* path) {
+  UniqueModule image(LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE));
+  return image && FindResourceExA(image.get(), "INI", MAKEINTRESOURCEA(IDR_CONFIG_INI),
+                                  kConfigLanguage) != nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3 || argc > 4) {
+    std::fprintf(
+        stderr,
+        "usage: stampcfg <installer.exe> <config.ini> [<output.exe>]\n"
+        "Replaces the installer's configuration (resource INI %d) with the text of\n"
+        "<config.ini>. With <output.exe> the installer is copied there first and left\n"
+        "unchanged; without it the installer itself is changed.\n"
+        "Exit codes: 0 done, 1 usage, 2 configuration unreadable, 3 installer unreadable,\n"
+        "4 installer not an executable, 5 copy failed, 6 resource update failed.\n",
+        IDR_CONFIG_INI);
+    return kUsage;
+  }
+  const char* installer = argv[1];
+  const char* config_path = argv[2];
+  const bool copy_first = argc == 4;
+  const char* target = copy_first ? argv[3] : installer;
+
+  std::string config;
+  if (!ReadWholeFile(config_path, config))
+    return Fail(kConfigUnreadable, std::string("cannot read the configuration '") + config_path +
+                                       "': error " + DescribeError(GetLastError()));
+  if (config.find('\0') != std::string::npos)
+    std::fprintf(stderr,
+                 "stampcfg: warning: '%s' contains a NUL byte; the installer reads the "
+                 "text only up to it\n",
+                 config_path);
+
+  std::string image;
+  if (!ReadWholeFile(installer, image))
+    return Fail(kInstallerUnreadable, std::string("cannot read the installer '") + installer +
+                                          "': error " + DescribeError(GetLastError()));
+  if (!IsPortableExecutable(image))
+    return Fail(kNotAnExecutable, std::string("'") + installer + "' is not a Windows executable");
+
+  if (copy_first && !CopyFileA(installer, target, FALSE))
+    return Fail(kCopyFailed, std::string("cannot copy '") + installer + "' to '" + target +
+                                 "': error " + DescribeError(GetLastError()));
+  if (!HasConfigResource(target))
+    std::fprintf(stderr, "stampcfg: note: '%s' had no configuration resource; adding one\n",
+                 target);
+
+  // The resource holds the text and its terminating NUL.
+  config.push_back('\0');
+  UniqueResourceUpdate update(BeginUpdateResourceA(target, FALSE));
+  if (!update)
+    return Fail(kUpdateFailed, std::string("cannot open '") + target +
+                                   "' for a resource update: error " +
+                                   DescribeError(GetLastError()));
+  if (!UpdateResourceA(update.get(), "INI", MAKEINTRESOURCEA(IDR_CONFIG_INI), kConfigLanguage,
+                       &config[0], static_cast<DWORD>(config.size())))
+    return Fail(kUpdateFailed, std::string("cannot replace the configuration of '") + target +
+                                   "': error " + DescribeError(GetLastError()));
+  if (!EndUpdateResourceA(update.release(), FALSE))
+    return Fail(kUpdateFailed, std::string("cannot write the resources of '") + target +
+                                   "': error " + DescribeError(GetLastError()));
+
+  std::printf("stampcfg: '%s' now carries the configuration '%s' (%lu bytes)\n", target,
+              config_path, static_cast<unsigned long>(config.size() - 1));
+  return kOk;
+}
