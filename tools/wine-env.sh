@@ -63,6 +63,15 @@ ENV
 }
 
 wine_env_stop() {
+  # Test servers that outlived their test process (tests/e2e/servers.py lists each one's pid);
+  # a pid is only ended while it still names an nginx, never a process that reused the number.
+  local pidfile pid
+  for pidfile in "$WINE_STATE_DIR"/servers/*.pid; do
+    [ -f "$pidfile" ] || continue
+    pid=$(cat "$pidfile")
+    if [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = nginx ]; then kill "$pid" >/dev/null 2>&1 || true; fi
+    rm -f "$pidfile"
+  done
   WINEPREFIX=$WINEPREFIX wineserver -k >/dev/null 2>&1 || true
   WINEPREFIX=$WINEPREFIX32 wineserver -k >/dev/null 2>&1 || true
   if [ -f "$WINE_STATE_DIR/xvfb.pid" ]; then
