@@ -1,0 +1,29 @@
+// payload: the package the end-to-end tests let the installer download and start. It opens no
+// window; each start appends one line "<own path>\t<command line>\r\n" to the file named by the
+// environment variable PAYLOAD_RECORD, or to C:\payload-started.txt, and exits. Zero bytes
+// appended to the image (to reach a package size) do not change what it does.
+#include <windows.h>
+
+#include <string>
+
+#include "framework/handle.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  char record[MAX_PATH] = "C:\\payload-started.txt";
+  DWORD length = GetEnvironmentVariableA("PAYLOAD_RECORD", record, sizeof record);
+  if (length == 0 || length >= sizeof record) lstrcpyA(record, "C:\\payload-started.txt");
+
+  char self[MAX_PATH] = "";
+  GetModuleFileNameA(nullptr, self, sizeof self);
+  std::string line = std::string(self) + "\t" + GetCommandLineA() + "\r\n";
+
+  // One write per start, so that starts close together never interleave their lines.
+  UniqueHandle file(CreateFileA(record, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return 1;
+  DWORD written = 0;
+  return WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
+                 written == line.size()
+             ? 0
+             : 1;
+}
