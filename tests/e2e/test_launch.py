@@ -1,0 +1,151 @@
+"""The whole run under Wine: download, the checks before the start, the start with the configured
+parameters, and the refusal of a desktop user who is not an administrator."""
+import pathlib
+import shutil
+import tempfile
+import time
+import unittest
+
+from harness import BINARY_DIR, STATUS_FILE, Installer, Prefix, config_text, entries, read_ini, section_dict
+from servers import Nginx
+from wintools import GuiBot, clear_payload_starts, make_package, payload_starts
+
+CAPTION = "Quillmoor Internet Security"
+NOT_YET = f"The latest version of {CAPTION} is not yet available. Please, try later."
+# As the message box shows it (Windows-1252 decoded; guibot writes line feeds as "\n").
+ADMIN_REQUIRED = "\\n".join([
+    "We\u2019re sorry, but you need to be logged in as an Administrator to install this security software.",
+    "",
+    "Here\u2019s what you need to do in order to get full protection from Ostravane with free Anti-Virus:",
+    "",
+    "1. Click the \u201cOK\u201d button below",
+    "2. Log off of Windows",
+    "3. Log back in to Windows as an \u201cAdmin\u201d user",
+    "   (a user with Administrator privileges)" + " " * 52,
+    "4. Re-start this install process",
+    "",
+    "Thanks for your understanding \u2013 this is the only way that we can protect you against spyware, "
+    "viruses and other cyber-threats.",
+])
+
+
+def wait_for_starts(prefix, count, timeout=10.0):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline and len(payload_starts(prefix)) < count:
+        time.sleep(0.1)
+    if count == 0:
+        time.sleep(1.0)  # a start would have been recorded by now
+    return payload_starts(prefix)
+
+
+class LaunchTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.prefix = Prefix()
+        cls.prefix.set_windows_version("win7")
+        cls.docroot = pathlib.Path(tempfile.mkdtemp(prefix="docroot-"))
+        for size in (1000000, 1000001, 1500000):
+            make_package(cls.docroot / "files" / f"{size}.exe", size)
+        cls.server = Nginx(cls.docroot).__enter__()
+        cls.gui = GuiBot(cls.prefix)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.__exit__(None, None, None)
+        shutil.rmtree(cls.docroot, ignore_errors=True)
+
+    def setUp(self):
+        self.prefix.reset_records()
+        clear_payload_starts(self.prefix)
+        for name in ("~setup.exe", "~~setup.exe"):
+            self.target(name).unlink(missing_ok=True)
+
+    def installer(self, size, name="setup.exe", source=None, **keys):
+        installer = Installer(self.prefix, name=name, source=source)
+        self.addCleanup(installer.remove)
+        keys = {"WebFile64": self.server.url(f"/files/{size}.exe"), "Caption": CAPTION,
+                "CompanyNameShort": "Quillmoor", **keys}
+        return installer.stamp(config_text(**keys))
+
+    def target(self, name="~setup.exe"):
+        return self.prefix.temp_dir / name
+
+    def test_typical_run_leaves_the_walk_through_records(self):
+        self.installer(1500000, parameters="/s update").run()
+        starts = wait_for_starts(self.prefix, 1)
+        self.assertEqual(len(starts), 1)
+        path, command = starts[0]
+        self.assertEqual(path.lower(), self.prefix.windows_path(self.target()).lower())
+        self.assertTrue(command.endswith(" /s update"), command)
+
+        log, status = self.prefix.records()
+        self.assertEqual(status, [("Status", [("Progress", "100%"), ("Downloaded", "true"),
+                                              ("Attempted to run downloaded file", "true"),
+                                              ("Target", "/files/1500000.exe")])])
+        flow = [text for section, _, text in entries(log) if section.startswith("FLOW ")]
+        url = self.server.url("/files/1500000.exe")
+        expected = ["Target: " + url, "Connecting to 127.0.0.1", "Connected to 127.0.0.1", "Getting file information",
+                    "Attempting to run " + self.prefix.windows_path(self.target())]
+        self.assertEqual([text for text in flow if text in expected or text.startswith("Attempting to run ")],
+                         expected)
+        self.assertEqual([s for s, _, _ in entries(log) if not s.startswith("FLOW ")], [])
+
+    def test_size_gate_refuses_one_million_bytes_and_starts_one_more(self):
+        for silent in (False, True):
+            with self.subTest(silent=silent):
+                self.prefix.reset_records()
+                installer = self.installer(1000000, **({"progressbar": "0"} if silent else {}))
+                process = installer.start()
+                if not silent:
+                    box = self.gui.wait_window(timeout=30, title=CAPTION, class_name="#32770", visible=True)
+                    self.assertIsNotNone(box, "the too-small message")
+                    texts = [c.text for c in self.gui.list_controls(title=CAPTION, class_name="#32770")]
+                    self.assertIn(NOT_YET, texts)
+                    self.assertTrue(self.gui.click(1, title=CAPTION, class_name="#32770"))
+                process.wait(timeout=60)
+                refusal = "Too small size detected to execute " + self.prefix.windows_path(self.target())
+                log, status = self.prefix.records()
+                self.assertIn(refusal, [t for s, _, t in entries(log) if s.startswith("ERROR ")])
+                status = section_dict(status, "Status")
+                self.assertEqual(status["Error"], refusal)
+                self.assertEqual(status["Attempted to run downloaded file"], "")
+                self.assertTrue(self.target().exists(), "the refused package stays")
+        self.assertEqual(wait_for_starts(self.prefix, 0), [])
+
+        self.installer(1000001).run()
+        self.assertEqual(len(wait_for_starts(self.prefix, 1)), 1)
+
+    def test_an_installer_named_with_a_tilde_never_starts_its_download(self):
+        self.installer(1500000, name="~setup.exe").run()
+        log, status = self.prefix.records()
+        wrong = "Wrong file format: " + self.prefix.windows_path(self.target("~~setup.exe"))
+        self.assertEqual([t for s, _, t in entries(log) if s.startswith("ERROR ")], [wrong])
+        self.assertEqual(section_dict(status, "Status")["Attempted to run downloaded file"], "")
+        self.assertTrue(self.target("~~setup.exe").exists())
+        self.assertEqual(wait_for_starts(self.prefix, 0), [])
+
+    def test_a_user_who_is_not_an_administrator_is_refused(self):
+        previous = b"[Status]\r\nProgress=42%\r\nDownloaded=\r\n"
+        status_path = self.prefix.drive_c / STATUS_FILE
+        for silent in (False, True):
+            with self.subTest(silent=silent):
+                self.prefix.reset_records()
+                status_path.write_bytes(previous)
+                installer = self.installer(1500000, source=BINARY_DIR / "tests" / "e2e" / "not_admin" /
+                                           "setup_not_admin.exe", **({"progressbar": "0"} if silent else {}))
+                process = installer.start()
+                box = self.gui.wait_window(timeout=30, title=CAPTION, class_name="#32770", visible=True)
+                texts = [c.text for c in self.gui.list_controls(title=CAPTION, class_name="#32770") or []]
+                self.gui.click(1, title=CAPTION, class_name="#32770")
+                process.wait(timeout=30)
+                self.assertIsNotNone(box, "the administrator-required message, whatever the UI setting")
+                self.assertIn(ADMIN_REQUIRED, texts)
+                self.assertEqual(status_path.read_bytes(), previous, "the previous run's status stays")
+                log, _ = self.prefix.records()
+                self.assertEqual(entries(log), [], "nothing is logged")
+                self.assertFalse(self.target().exists(), "nothing was downloaded")
+        self.assertEqual(wait_for_starts(self.prefix, 0), [])
+
+
+if __name__ == "__main__":
+    unittest.main()
