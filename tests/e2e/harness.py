@@ -1,11 +1,11 @@
 """The end-to-end harness: runs the real installer under Wine in the test world that tools/test
 started (tools/wine-env.sh), and reads what it left on drive C:."""
-import copy
 import os
 import pathlib
 import re
 import shutil
 import subprocess
+import tempfile
 import time
 
 SOURCE_DIR = pathlib.Path(os.environ.get("SETUP_SOURCE_DIR", pathlib.Path(__file__).resolve().parents[2]))
@@ -58,9 +58,24 @@ class Prefix:
         except ValueError:
             return "Z:" + str(unix_path).replace("/", "\\")
 
-    def wine(self, args, timeout=60, check=False):
-        return subprocess.run(["wine"] + [str(a) for a in args], env=self.env, timeout=timeout,
-                              capture_output=True, check=check)
+    def wine(self, args, timeout=60, check=False, env=None):
+        """Runs `wine args...` to its end: a CompletedProcess with stdout and stderr as bytes. The
+        output goes through files, not pipes: a desktop process that the program (re)starts
+        inherits its streams and would hold a pipe open long after the program has ended."""
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            process = self.popen(args, env=env, stdout=out, stderr=err)
+            try:
+                code = process.wait(timeout)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+                raise
+            out.seek(0)
+            err.seek(0)
+            result = subprocess.CompletedProcess(args, code, out.read(), err.read())
+        if check:
+            result.check_returncode()
+        return result
 
     def popen(self, args, env=None, **kwargs):
         """Starts `wine args...` without waiting: a subprocess.Popen; `env` adds variables (Wine hands
@@ -146,11 +161,8 @@ class Installer:
         """Runs the installer to its end. With trace_writes, result.writes lists every INI write it
         made, in order, as (section, key, value) (None for an absent key or value)."""
         start = time.monotonic()
-        prefix = self.prefix
-        if trace_writes:
-            prefix = copy.copy(self.prefix)
-            prefix.env = {**self.prefix.env, "WINEDEBUG": "trace+profile"}
-        result = prefix.wine([self.path] + list(args), timeout=timeout)
+        env = {"WINEDEBUG": "trace+profile"} if trace_writes else None
+        result = self.prefix.wine([self.path] + list(args), timeout=timeout, env=env)
         result.elapsed = time.monotonic() - start
         if trace_writes:
             result.writes = record_writes(result.stderr.decode("utf-8", errors="replace"))

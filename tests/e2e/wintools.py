@@ -21,20 +21,8 @@ def _decode(data):
 
 
 def run_captured(prefix, args, timeout=60, env=None):
-    """Runs `wine args...` to its end and returns a CompletedProcess with stdout and stderr as
-    bytes. The output goes through files, not pipes: a desktop process that the program starts
-    inherits its streams and would hold a pipe open while any other window user runs."""
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        process = prefix.popen(args, env=env, stdout=out, stderr=err)
-        try:
-            code = process.wait(timeout)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.wait()
-            raise
-        out.seek(0)
-        err.seek(0)
-        return subprocess.CompletedProcess(args, code, out.read(), err.read())
+    """Runs `wine args...` to its end (see Prefix.wine: output through files, not pipes)."""
+    return prefix.wine(args, timeout=timeout, env=env)
 
 
 class Started:
