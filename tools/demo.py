@@ -1,0 +1,90 @@
+"""The demo run: serves a package where the shipped configuration expects it, runs the installer
+with its dialog, and shows what the run left behind."""
+import pathlib
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = pathlib.Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(ROOT / "tests" / "e2e"))
+
+from harness import INSTALL_LOG, STATUS_FILE, Installer, Prefix  # noqa: E402
+from servers import ScriptedServer  # noqa: E402
+from wintools import GuiBot, clear_payload_starts, make_package, payload_starts  # noqa: E402
+
+PORT = 18080  # the port of the shipped configuration's URLs
+PACKAGE_SIZE = 6 * 1048576
+SCREENSHOT = ROOT / "docs" / "demo-download.png"
+
+
+class Paced:
+    """The package with its length, in pieces, slowly enough for a person to watch."""
+
+    def __init__(self, body, piece=65536, interval=0.04):
+        self.body, self.piece, self.interval = body, piece, interval
+
+    def __call__(self, conn, request):
+        conn.send_head(200, [("Content-Length", len(self.body)), ("Content-Type", "application/octet-stream")])
+        for i in range(0, len(self.body), self.piece):
+            conn.send(self.body[i:i + self.piece])
+            if conn.wait(self.interval):
+                return False
+        return True
+
+
+def screenshot(display, window, path):
+    left, top, right, bottom = window.rect
+    path.parent.mkdir(parents=True, exist_ok=True)
+    subprocess.run(["/usr/bin/import", "-display", display, "-window", "root",
+                    "-crop", f"{right - left}x{bottom - top}+{left}+{top}", "+repage", str(path)], check=True)
+
+
+def show(title, path):
+    print(f"\n===== {title}: {path.name}")
+    print(path.read_bytes().decode("cp1252").replace("\r\n", "\n") if path.exists() else "(absent)")
+
+
+def main():
+    prefix = Prefix()
+    prefix.set_windows_version("win7")
+    prefix.reset_records()
+    clear_payload_starts(prefix)
+    (prefix.temp_dir / "~setup.exe").unlink(missing_ok=True)
+    gui = GuiBot(prefix)
+
+    with tempfile.TemporaryDirectory() as work:
+        package = make_package(pathlib.Path(work) / "package.exe", PACKAGE_SIZE).read_bytes()
+        routes = {"/files/setup64.exe": Paced(package), "/files/setup32.exe": Paced(package)}
+        with ScriptedServer(routes, port=PORT, lifetime=120) as server:
+            installer = Installer(prefix, directory="Downloads")
+            print(f"demo: package server on {server.url('/files/')} ({PACKAGE_SIZE} bytes)")
+            print(f"demo: running {prefix.windows_path(installer.path)} under Wine ({prefix.env['DISPLAY']})")
+            process = installer.start()
+            shot = False
+            while process.poll() is None:
+                windows = [w for w in gui.list_windows(exe="setup.exe", visible=True, class_name="#32770")
+                           if "completed" in w.title]
+                if windows and not shot and windows[0].title.split("%")[0].strip().isdigit() \
+                        and int(windows[0].title.split("%")[0]) >= 40:
+                    screenshot(prefix.env["DISPLAY"], windows[0], SCREENSHOT)
+                    print(f"demo: screenshot of \"{windows[0].title}\" saved to {SCREENSHOT.relative_to(ROOT)}")
+                    shot = True
+                time.sleep(0.1)
+            print(f"demo: installer ended with exit code {process.returncode}; "
+                  f"{len(server.requests)} request(s) served")
+    installer.remove()
+
+    deadline = time.monotonic() + 10
+    while not payload_starts(prefix) and time.monotonic() < deadline:
+        time.sleep(0.1)
+    print("\n===== started package")
+    for path, command in payload_starts(prefix) or [("(nothing was started)", "")]:
+        print(f"{path}\n  command line: {command}")
+    show("install log", prefix.drive_c / INSTALL_LOG)
+    show("status file", prefix.drive_c / STATUS_FILE)
+    return 0 if payload_starts(prefix) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
