@@ -176,10 +176,12 @@ void CTrayIcon::RestoreTrayIcon() {
     m_nid.uFlags = m_nSavedFlags;
     record = m_nid;
   }
-  const BOOL bAdded = SendToShell(NIM_ADD, &record);
+  // After a work-area change the icon is usually still there and the shell refuses a second add;
+  // then the icon is shown all the same, and a modify brings it up to date.
+  const BOOL bShown = SendToShell(NIM_ADD, &record) || SendToShell(NIM_MODIFY, &record);
   RecordLock lock(m_csRecord);
-  m_bNotShown = !bAdded;
-  m_bRestorePending = bAdded;
+  m_bNotShown = !bShown;
+  m_bRestorePending = bShown;
 }
 
 BOOL CTrayIcon::SendToShell(DWORD dwMessage, NOTIFYICONDATAA* pRecord) {

@@ -235,7 +235,7 @@ TEST(TrayIcon, DoubleClickPostsTheDefaultCommandWhenItIsAnId) {
 }
 
 // A re-created taskbar or a changed work area; "pending" is what is set up before the message.
-enum class Before { Added, AddRefused, Deleted, ReAddRefused };
+enum class Before { Added, AddRefused, Deleted, ReAddRefused, StillThere };
 struct RestoreCase {
   const char* name;
   Before before;
@@ -255,6 +255,9 @@ TEST(TrayIcon, RestoreAfterTaskbarCreatedOrWorkAreaChange) {
       {"after a refused add", Before::AddRefused, 0, 0, "", "1110"},
       {"after delete", Before::Deleted, 0, 0, "", "1110"},
       {"after a refused re-add", Before::ReAddRefused, 0, 0, "", "1100"},
+      // The icon survived the change: the shell refuses the add, the modify keeps it current.
+      {"work area changed, icon still there", Before::StillThere, WM_SETTINGCHANGE, SPI_SETWORKAREA,
+       "add modify modify", "1001"},
   };
   const UINT taskbarCreated = CTrayIcon::RegisterTaskbarCreatedMessage();
   ASSERT_NE(taskbarCreated, 0u);
@@ -269,8 +272,10 @@ TEST(TrayIcon, RestoreAfterTaskbarCreatedOrWorkAreaChange) {
     }
     if (c.before == Before::ReAddRefused) {
       icon.addAnswer = FALSE;
+      icon.modifyAnswer = FALSE;
       SendMessageA(icon.Hidden(), taskbarCreated, 0, 0);
     }
+    if (c.before == Before::StillThere) icon.addAnswer = FALSE;
     icon.sent.clear();
 
     const UINT message = c.message != 0 ? c.message : taskbarCreated;
