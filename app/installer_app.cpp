@@ -30,8 +30,8 @@ int CInstallerApp::ReadRuntimeConfig() {
   ConfigReadInputs inputs;
   inputs.qaMode = m_nQaMode != 0;
   inputs.qaValue = m_strQaValue;
-  inputs.modulePath = m_szModulePath;
-  inputs.moduleDirectory = m_szModuleDirectory;
+  inputs.modulePath = m_strModulePath;
+  inputs.moduleDirectory = m_strModuleDirectory;
   return ::ReadRuntimeConfig(inputs, m_config);
 }
 
@@ -66,11 +66,14 @@ BOOL CInstallerApp::InitInstance() {
   }
   AfxEnableControlContainer();
 
-  m_szModuleDirectory[0] = '\0';
-  if (GetModuleFileNameA(m_hInstance, m_szModulePath, sizeof m_szModulePath) == 0) return FALSE;
-  m_szModulePath[sizeof m_szModulePath - 1] = '\0';
-  lstrcpynA(m_szModuleDirectory, m_szModulePath, sizeof m_szModuleDirectory);
-  if (char* lastBackslash = strrchr(m_szModuleDirectory, '\\')) *lastBackslash = '\0';
+  {
+    char modulePath[5120] = {};
+    const DWORD length = GetModuleFileNameA(m_hInstance, modulePath, sizeof modulePath);
+    if (length == 0 || length >= sizeof modulePath) return FALSE;  // none, or cut short
+    m_strModulePath.assign(modulePath, length);
+    const size_t lastBackslash = m_strModulePath.rfind('\\');
+    m_strModuleDirectory = m_strModulePath.substr(0, lastBackslash);
+  }
 
   {
     CFlagCommandLineInfo commandLine;
@@ -106,6 +109,10 @@ BOOL CInstallerApp::InitInstance() {
 }
 
 void CInstallerApp::DownloadAndLaunch(int sourceKind) {
+  // Refused here, after the status section was cleared so that the "Error" key stays, and before
+  // anything is requested.
+  if (!ConfirmPackageChecks(m_config)) return;
+
   char tempDir[260] = {};
   GetTempPathA(sizeof tempDir, tempDir);
 

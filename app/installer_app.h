@@ -23,8 +23,8 @@ public:
   int m_nQaMode = 0;
   RuntimeConfig m_config;
   HICON m_hSmallIcon = nullptr;  // icon 149 at small-icon size, kept until the process ends
-  char m_szModulePath[5120] = {};
-  char m_szModuleDirectory[5120] = {};
+  std::string m_strModulePath;       // the executable's full path
+  std::string m_strModuleDirectory;  // that path cut before its last backslash
   std::string m_strThreadId;
   CTrayIcon m_trayIcon;
   std::string m_strQaValue;

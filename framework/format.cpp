@@ -20,24 +20,33 @@ std::string FormatPlaceholders(const std::string& pattern, const char* arg1, con
   return out;
 }
 
+namespace {
+#ifdef _WIN32
+// The system's msvcrt formatter: mingw's C99 one would add some 18 KB to the executable, and the
+// product's formats (%d, %u, %ld, %s, %.3d, %02u, %0.Nf) mean the same to both.
+int CountFormatted(const char* format, va_list args) { return _vscprintf(format, args); }
+void WriteFormatted(char* buffer, size_t size, const char* format, va_list args) {
+  _vsnprintf(buffer, size, format, args);
+}
+#else
+int CountFormatted(const char* format, va_list args) { return vsnprintf(nullptr, 0, format, args); }
+void WriteFormatted(char* buffer, size_t size, const char* format, va_list args) {
+  vsnprintf(buffer, size, format, args);
+}
+#endif
+}  // namespace
+
 std::string FormatText(const char* format, ...) {
   va_list args;
   va_start(args, format);
   va_list again;
   va_copy(again, args);
-  char small[256];
-  int needed = vsnprintf(small, sizeof small, format, args);
+  const int needed = CountFormatted(format, args);
   va_end(args);
   std::string out;
-  if (needed < 0) {
-    va_end(again);
-    return out;
-  }
-  if (static_cast<size_t>(needed) < sizeof small) {
-    out.assign(small, static_cast<size_t>(needed));
-  } else {
+  if (needed > 0) {
     out.resize(static_cast<size_t>(needed) + 1);
-    vsnprintf(&out[0], out.size(), format, again);
+    WriteFormatted(&out[0], out.size(), format, again);
     out.resize(static_cast<size_t>(needed));
   }
   va_end(again);

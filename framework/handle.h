@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <wincrypt.h>
 #include <wininet.h>
 #include <wtsapi32.h>
 
@@ -87,6 +88,12 @@ struct Menu : NullIsInvalid<HMENU> {
 struct LocalBlock : NullIsInvalid<HLOCAL> {
   static void Close(HLOCAL p) { LocalFree(p); }
 };
+struct CryptProvider : NullIsInvalid<HCRYPTPROV> {
+  static void Close(HCRYPTPROV provider) { CryptReleaseContext(provider, 0); }
+};
+struct CryptHash : NullIsInvalid<HCRYPTHASH> {
+  static void Close(HCRYPTHASH hash) { CryptDestroyHash(hash); }
+};
 
 }  // namespace handle_policy
 
@@ -101,3 +108,5 @@ using UniqueWindow = UniqueAny<HWND, handle_policy::Window>;
 using UniqueGlobal = UniqueAny<HGLOBAL, handle_policy::Global>;
 using UniqueMenu = UniqueAny<HMENU, handle_policy::Menu>;
 using UniqueLocal = UniqueAny<HLOCAL, handle_policy::LocalBlock>;
+using UniqueCryptProvider = UniqueAny<HCRYPTPROV, handle_policy::CryptProvider>;
+using UniqueCryptHash = UniqueAny<HCRYPTHASH, handle_policy::CryptHash>;

@@ -70,7 +70,7 @@ BOOL AfxParseURL(const char* url, uint32_t& service, std::string& server, std::s
   std::string rest = text.substr(authorityEnd);
   const size_t fragment = rest.find('#');
   if (fragment != std::string::npos) rest.erase(fragment);
-  if (rest.empty() || rest[0] != '/') rest.insert(0, "/");
+  if (rest.empty() || rest[0] != '/') rest = "/" + rest;
 
   service = scheme->service;
   server = host;

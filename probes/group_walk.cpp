@@ -5,9 +5,9 @@ std::string_view AdministratorsSid() {
   return std::string_view(kBytes, sizeof kBytes);
 }
 
-bool HasGroup(const std::vector<TokenGroupEntry>& groups, std::string_view sid) {
-  for (const TokenGroupEntry& group : groups) {
-    if (group.sid == sid) return true;
+bool HasGroup(const TokenGroupEntry* groups, size_t count, std::string_view sid) {
+  for (size_t i = 0; i < count; ++i) {
+    if (groups[i].sid == sid) return true;
   }
   return false;
 }

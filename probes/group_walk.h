@@ -2,9 +2,9 @@
 // apart from the token calls so it is tested natively.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
-#include <vector>
 
 // One entry of a token's group list: the group's SID in binary form (the bytes GetLengthSid counts)
 // and the group's attribute bits (SE_GROUP_ENABLED, SE_GROUP_USE_FOR_DENY_ONLY and so on).
@@ -20,4 +20,4 @@ std::string_view AdministratorsSid();
 // True when some entry's SID equals `sid` byte for byte (the system's EqualSid for well-formed
 // SIDs); the walk runs from the first entry and stops at the first match. Attributes are not looked
 // at, so an entry present for deny only counts as membership.
-bool HasGroup(const std::vector<TokenGroupEntry>& groups, std::string_view sid);
+bool HasGroup(const TokenGroupEntry* groups, size_t count, std::string_view sid);

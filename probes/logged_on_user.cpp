@@ -1,6 +1,5 @@
-// Built with -fexceptions -fnon-call-exceptions -fasynchronous-unwind-tables
-// (probes/CMakeLists.txt): a fault anywhere in the check unwinds these frames and their owners
-// release what they hold on the way to the guard (probes/fault_guard.cpp).
+// Every owner inside the check is a FaultReleased one: a fault anywhere in it releases what they hold
+// before the guard answers (probes/fault_guard.cpp).
 #include "probes/logged_on_user.h"
 
 #include <wtsapi32.h>
@@ -9,13 +8,18 @@
 #include <cstring>
 #include <string_view>
 #include <utility>
-#include <vector>
 
+#include "framework/format.h"
 #include "probes/fault_guard.h"
 #include "probes/group_walk.h"
 #include "probes/version_probes.h"
 
 namespace {
+
+using Handle = FaultReleased<UniqueHandle>;
+using HeapBlock = FaultReleased<UniqueHeapBlock>;
+using Sid = FaultReleased<UniqueSid>;
+using WtsMemory = FaultReleased<UniqueWtsMemory>;
 
 constexpr char kFaultMessage[] = "Exception occured at CLoggedOnUserHelper::IsLoggedOnUserAdmin";
 
@@ -42,7 +46,7 @@ BOOL CLoggedOnUserHelper::RunCheck(BOOL (*check)(UniqueHandle& userToken)) {
   };
   if (!RunUnderFaultGuard(work, &run)) {
     OutputDebugStringA(kFaultMessage);
-    printf("%s", kFaultMessage);
+    fputs(kFaultMessage, stdout);
     run.answer = FALSE;
   }
   return run.answer;
@@ -57,7 +61,7 @@ BOOL CLoggedOnUserHelper::CheckLoggedOnUser(UniqueHandle& userToken) {
 }
 
 BOOL CLoggedOnUserHelper::IsTokenAdmin(HANDLE token) {
-  UniqueHandle ownToken;
+  Handle ownToken;
   if (!token) {
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_READ, ownToken.put())) return FALSE;
     token = ownToken.get();
@@ -69,18 +73,19 @@ BOOL CLoggedOnUserHelper::IsTokenAdmin(HANDLE token) {
   if (!GetTokenInformation(token, TokenGroups, buffer, sizeof buffer, &returned)) return FALSE;
 
   SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
-  UniqueSid administrators;
+  Sid administrators;
   if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
                                 DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, administrators.put()))
     return FALSE;
 
+  // No heap for the list: a fault would leave it allocated. The buffer holds at most this many.
   const TOKEN_GROUPS* groups = reinterpret_cast<const TOKEN_GROUPS*>(buffer);
-  std::vector<TokenGroupEntry> entries;
-  entries.reserve(groups->GroupCount);
-  for (DWORD i = 0; i < groups->GroupCount; ++i)
-    entries.push_back(
-        {SidBytes(groups->Groups[i].Sid), static_cast<uint32_t>(groups->Groups[i].Attributes)});
-  return HasGroup(entries, SidBytes(administrators.get()));
+  constexpr size_t kMaxGroups = (sizeof buffer - offsetof(TOKEN_GROUPS, Groups)) / sizeof(SID_AND_ATTRIBUTES);
+  TokenGroupEntry entries[kMaxGroups];
+  const size_t count = groups->GroupCount < kMaxGroups ? groups->GroupCount : kMaxGroups;
+  for (size_t i = 0; i < count; ++i)
+    entries[i] = {SidBytes(groups->Groups[i].Sid), static_cast<uint32_t>(groups->Groups[i].Attributes)};
+  return HasGroup(entries, count, SidBytes(administrators.get()));
 }
 
 UniqueHandle CLoggedOnUserHelper::GetLoggedOnUserToken(DWORD desiredAccess, TOKEN_TYPE tokenType) {
@@ -89,7 +94,7 @@ UniqueHandle CLoggedOnUserHelper::GetLoggedOnUserToken(DWORD desiredAccess, TOKE
   GetUserObjectInformationA(station, UOI_USER_SID, nullptr, 0, &needed);
   if (needed == 0) return UniqueHandle();
   // The station's SID is the logon SID of the interactive logon session.
-  UniqueHeapBlock stationSid(HeapAlloc(GetProcessHeap(), 0, needed));
+  HeapBlock stationSid(HeapAlloc(GetProcessHeap(), 0, needed));
   if (!stationSid ||
       !GetUserObjectInformationA(station, UOI_USER_SID, stationSid.get(), needed, &needed))
     return UniqueHandle();
@@ -98,24 +103,24 @@ UniqueHandle CLoggedOnUserHelper::GetLoggedOnUserToken(DWORD desiredAccess, TOKE
   LPSTR text = nullptr;
   BOOL ok = WTSQuerySessionInformationA(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION, WTSUserName,
                                         &text, &bytes);
-  UniqueWtsMemory userName(text);
+  WtsMemory userName(text);
   if (!ok) return UniqueHandle();
   text = nullptr;
   ok = WTSQuerySessionInformationA(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION, WTSDomainName,
                                    &text, &bytes);
-  UniqueWtsMemory domainName(text);
+  WtsMemory domainName(text);
   if (!ok) return UniqueHandle();
 
-  UniqueHeapBlock accountSid = GetAccountSid(static_cast<const char*>(domainName.get()),
+  HeapBlock accountSid = GetAccountSid(static_cast<const char*>(domainName.get()),
                                              static_cast<const char*>(userName.get()));
   if (!accountSid) return UniqueHandle();
 
-  UniqueHandle found = FindUserProcessToken(accountSid.get(), stationSid.get());
+  Handle found = FindUserProcessToken(accountSid.get(), stationSid.get());
   // Not tested: with no token found, or a failed duplication, the result stays empty.
-  UniqueHandle result;
+  Handle result;
   DuplicateTokenEx(found.get(), desiredAccess, nullptr, SecurityImpersonation, tokenType,
                    result.put());
-  return result;
+  return result.Take();
 }
 
 UniqueHandle CLoggedOnUserHelper::FindUserProcessToken(PSID userSid, PSID logonSid) {
@@ -123,7 +128,7 @@ UniqueHandle CLoggedOnUserHelper::FindUserProcessToken(PSID userSid, PSID logonS
   DWORD count = 0;
   // Not tested: a failed enumeration leaves the list empty.
   WTSEnumerateProcessesA(WTS_CURRENT_SERVER_HANDLE, 0, 1, &processes, &count);
-  UniqueWtsMemory list(processes);
+  WtsMemory list(processes);
   if (!processes) count = 0;
 
   for (DWORD i = 0; i < count; ++i) {
@@ -131,12 +136,14 @@ UniqueHandle CLoggedOnUserHelper::FindUserProcessToken(PSID userSid, PSID logonS
     if (!process.pUserSid) continue;
     // Fetched before the users are compared, so it runs (and may report) for every process with a
     // user.
-    UniqueHeapBlock processLogonSid;
-    if (!GetProcessLogonSid(process.ProcessId, processLogonSid)) continue;
+    UniqueHeapBlock logonSidBlock;
+    const BOOL gotLogonSid = GetProcessLogonSid(process.ProcessId, logonSidBlock);
+    HeapBlock processLogonSid(std::move(logonSidBlock));
+    if (!gotLogonSid) continue;
     if (!EqualSid(userSid, process.pUserSid)) continue;
     if (!EqualSid(logonSid, processLogonSid.get())) continue;
-    UniqueHandle token = GetProcessToken(process.ProcessId, TOKEN_DUPLICATE | TOKEN_QUERY);
-    if (token) return token;
+    Handle token = GetProcessToken(process.ProcessId, TOKEN_DUPLICATE | TOKEN_QUERY);
+    if (token) return token.Take();
   }
   return UniqueHandle();
 }
@@ -149,28 +156,28 @@ UniqueHeapBlock CLoggedOnUserHelper::GetAccountSid(const char* systemName,
   // Not tested: the sizes tell.
   LookupAccountNameA(systemName, accountName, nullptr, &sidSize, nullptr, &domainSize, &use);
   if (sidSize == 0) return UniqueHeapBlock();
-  UniqueHeapBlock sid(HeapAlloc(GetProcessHeap(), 0, sidSize));
+  HeapBlock sid(HeapAlloc(GetProcessHeap(), 0, sidSize));
   if (!sid) return UniqueHeapBlock();
   // The domain name is not used, but the lookup wants room for it.
   char* domain = static_cast<char*>(__builtin_alloca((domainSize + 3) & ~DWORD(3)));
   if (!LookupAccountNameA(systemName, accountName, sid.get(), &sidSize, domain, &domainSize, &use))
     return UniqueHeapBlock();
-  return sid;
+  return sid.Take();
 }
 
 BOOL CLoggedOnUserHelper::GetProcessLogonSid(DWORD processId, UniqueHeapBlock& logonSid) {
   logonSid.reset();
-  UniqueHandle token = GetProcessToken(processId, TOKEN_QUERY);
+  Handle token = GetProcessToken(processId, TOKEN_QUERY);
   if (!token) {
-    printf("GetProcessLogonSid::GetProcessToken failed with error: %u\r\n",
-           static_cast<unsigned>(GetLastError()));
+    fputs(FormatText("GetProcessLogonSid::GetProcessToken failed with error: %u\r\n",
+                     static_cast<unsigned>(GetLastError())).c_str(), stdout);
     return FALSE;
   }
   DWORD length = 0;
-  UniqueHeapBlock groups = GetTokenInformationInternal(token.get(), TokenLogonSid, length);
+  HeapBlock groups = GetTokenInformationInternal(token.get(), TokenLogonSid, length);
   if (!groups) {
-    printf("GetProcessLogonSid::GetTokenInformationInternal failed with error: %u\r\n",
-           static_cast<unsigned>(GetLastError()));
+    fputs(FormatText("GetProcessLogonSid::GetTokenInformationInternal failed with error: %u\r\n",
+                     static_cast<unsigned>(GetLastError())).c_str(), stdout);
     return FALSE;
   }
   TOKEN_GROUPS* list = static_cast<TOKEN_GROUPS*>(groups.get());
@@ -178,7 +185,7 @@ BOOL CLoggedOnUserHelper::GetProcessLogonSid(DWORD processId, UniqueHeapBlock& l
   // The block becomes the SID itself: the first group's SID moved to its start (the two overlap).
   PSID sid = list->Groups[0].Sid;
   memmove(list, sid, GetLengthSid(sid));
-  logonSid = std::move(groups);
+  logonSid = groups.Take();
   return TRUE;
 }
 
@@ -189,18 +196,18 @@ UniqueHeapBlock CLoggedOnUserHelper::GetTokenInformationInternal(HANDLE token,
   DWORD needed = 0;
   GetTokenInformation(token, infoClass, nullptr, 0, &needed);
   if (needed == 0) return UniqueHeapBlock();
-  UniqueHeapBlock block(HeapAlloc(GetProcessHeap(), 0, needed));
+  HeapBlock block(HeapAlloc(GetProcessHeap(), 0, needed));
   if (!block) return UniqueHeapBlock();
   const BOOL ok = GetTokenInformation(token, infoClass, block.get(), needed, &needed);
   length = needed;
   if (!ok) return UniqueHeapBlock();
-  return block;
+  return block.Take();
 }
 
 UniqueHandle CLoggedOnUserHelper::GetProcessToken(DWORD processId, DWORD desiredAccess) {
-  UniqueHandle process(OpenProcess(MAXIMUM_ALLOWED, FALSE, processId));
+  Handle process(OpenProcess(MAXIMUM_ALLOWED, FALSE, processId));
   if (!process) return UniqueHandle();
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(process.get(), desiredAccess, &token)) return UniqueHandle();
-  return UniqueHandle(token);
+  Handle token;
+  if (!OpenProcessToken(process.get(), desiredAccess, token.put())) return UniqueHandle();
+  return token.Take();
 }

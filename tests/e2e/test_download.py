@@ -106,8 +106,8 @@ class DownloadTest(unittest.TestCase):
             result = self.installer.run(trace_writes=True)
         progress = [value for section, key, value, path in result.writes
                     if path == STATUS_FILE and key == "Progress"]
+        self.assertEqual(self.status()["Downloaded"], "true", self.log_texts())
         self.assertEqual(progress, [""] + [f"{n}%" for n in range(1, 101)])
-        self.assertEqual(self.status()["Downloaded"], "true")
 
     def test_chunked_body_without_length_completes_without_percentage(self):
         with Nginx(self.docroot) as server:

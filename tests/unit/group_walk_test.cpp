@@ -80,7 +80,7 @@ TEST(GroupWalk, FindsAdministratorsWhateverItsAttributes) {
       storage.push_back(SidBytes(g.sid));
       entries.push_back({storage.back(), g.attributes});
     }
-    EXPECT_EQ(HasGroup(entries, AdministratorsSid()), c.expected) << c.name;
+    EXPECT_EQ(HasGroup(entries.data(), entries.size(), AdministratorsSid()), c.expected) << c.name;
   }
 }
 
@@ -89,13 +89,13 @@ TEST(GroupWalk, ComparesEveryByteOfTheSid) {
   for (size_t length = 0; length < admins.size(); ++length) {
     const std::vector<TokenGroupEntry> entries = {
         {std::string_view(admins.data(), length), kEnabled}};
-    EXPECT_FALSE(HasGroup(entries, AdministratorsSid())) << "first " << length << " bytes";
+    EXPECT_FALSE(HasGroup(entries.data(), entries.size(), AdministratorsSid())) << "first " << length << " bytes";
   }
   for (size_t i = 0; i < admins.size(); ++i) {
     std::string changed = admins;
     changed[i] = static_cast<char>(changed[i] ^ 0x01);
     const std::vector<TokenGroupEntry> entries = {{changed, kEnabled}};
-    EXPECT_FALSE(HasGroup(entries, AdministratorsSid())) << "byte " << i << " changed";
+    EXPECT_FALSE(HasGroup(entries.data(), entries.size(), AdministratorsSid())) << "byte " << i << " changed";
   }
 }
 

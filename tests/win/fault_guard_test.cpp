@@ -1,5 +1,3 @@
-// Built like the check it guards (-fexceptions -fnon-call-exceptions, see probes/CMakeLists.txt),
-// so the owners in the faulting frames here are unwound the same way.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -49,7 +47,8 @@ int releases = 0;
 struct CountingPolicy : handle_policy::NullIsInvalid<int> {
   static void Close(int) { ++releases; }
 };
-using CountedOwner = UniqueAny<int, CountingPolicy>;
+using CountedOwner = FaultReleased<UniqueAny<int, CountingPolicy>>;
+using Event = FaultReleased<UniqueHandle>;
 
 // What the faulting work acquired, handed out before the fault.
 struct Acquired {
@@ -59,7 +58,7 @@ struct Acquired {
 };
 
 __attribute__((noinline)) void AcquireMoreThenFault(Acquired& acquired) {
-  UniqueHandle event(CreateEventA(nullptr, TRUE, FALSE, EventName("inner").c_str()));
+  Event event(CreateEventA(nullptr, TRUE, FALSE, EventName("inner").c_str()));
   acquired.innerEvent = event.get();
   CountedOwner counted(2);
   *OpaqueNull() = 1;
@@ -67,9 +66,9 @@ __attribute__((noinline)) void AcquireMoreThenFault(Acquired& acquired) {
 
 void AcquireThenFault(void* context) {
   Acquired& acquired = *static_cast<Acquired*>(context);
-  UniqueHandle event(CreateEventA(nullptr, TRUE, FALSE, EventName("outer").c_str()));
+  Event event(CreateEventA(nullptr, TRUE, FALSE, EventName("outer").c_str()));
   acquired.outerEvent = event.get();
-  UniqueHeapBlock block(HeapAlloc(GetProcessHeap(), 0, 64));
+  FaultReleased<UniqueHeapBlock> block(UniqueHeapBlock(HeapAlloc(GetProcessHeap(), 0, 64)));
   acquired.block = block.get();
   CountedOwner counted(1);
   AcquireMoreThenFault(acquired);
@@ -113,8 +112,7 @@ TEST(FaultGuard, AFaultUnwindsTheWorkAndReleasesWhatItHeld) {
 }
 
 // Faults of several kinds, raised in the work itself, in a system function it calls, and in a
-// callback a system function makes. `released` is how many of the work's counted owners the unwind
-// must release: those in frames the unwinder can walk up to the guard.
+// callback a system function makes: the work's owner is released in every case.
 void WriteNull(void*) {
   CountedOwner counted(1);
   *OpaqueNull() = 1;
@@ -155,16 +153,15 @@ TEST(FaultGuard, CatchesEveryKindOfStructuredException) {
     const char* name;
     void (*work)(void*);
     DWORD code;
-    int released;
   };
   const Case cases[] = {
-      {"write through null", WriteNull, EXCEPTION_ACCESS_VIOLATION, 1},
-      {"read through null", ReadNull, EXCEPTION_ACCESS_VIOLATION, 1},
-      {"integer division by zero", DivideByZero, EXCEPTION_INT_DIVIDE_BY_ZERO, 1},
-      {"raised, continuable", RaiseContinuable, 0xE0000001, 0},
-      {"raised, not continuable", RaiseNoncontinuable, 0xE0000002, 0},
-      {"fault inside a system function", FaultInSystemFunction, EXCEPTION_ACCESS_VIOLATION, 0},
-      {"fault in a callback of a system function", FaultInCallback, EXCEPTION_ACCESS_VIOLATION, 1},
+      {"write through null", WriteNull, EXCEPTION_ACCESS_VIOLATION},
+      {"read through null", ReadNull, EXCEPTION_ACCESS_VIOLATION},
+      {"integer division by zero", DivideByZero, EXCEPTION_INT_DIVIDE_BY_ZERO},
+      {"raised, continuable", RaiseContinuable, 0xE0000001},
+      {"raised, not continuable", RaiseNoncontinuable, 0xE0000002},
+      {"fault inside a system function", FaultInSystemFunction, EXCEPTION_ACCESS_VIOLATION},
+      {"fault in a callback of a system function", FaultInCallback, EXCEPTION_ACCESS_VIOLATION},
   };
   EXCEPTION_REGISTRATION_RECORD* head = SehChainHead();
   for (const Case& c : cases) {
@@ -173,11 +170,47 @@ TEST(FaultGuard, CatchesEveryKindOfStructuredException) {
     DWORD code = 0;
     EXPECT_FALSE(RunUnderFaultGuard(c.work, &result, &code)) << c.name;
     EXPECT_EQ(code, c.code) << c.name;
-    if (c.released) {
-      EXPECT_EQ(releases, c.released) << c.name;
-    }
+    EXPECT_EQ(releases, 1) << c.name;
     EXPECT_EQ(SehChainHead(), head) << c.name;
   }
+}
+
+// Owners made outside the guarded call, and owners left over when it returns normally, are not the
+// guard's to release; a fault inside one release does not stop the others.
+struct FaultingRelease : FaultCleanup {
+  void ReleaseAfterFault() override {
+    ++releases;
+    *OpaqueNull() = 1;
+  }
+};
+
+TEST(FaultGuard, ReleasesOnlyWhatTheFaultingWorkHeld) {
+  releases = 0;
+  CountedOwner outside(7);
+  EXPECT_FALSE(RunUnderFaultGuard(WriteNull, nullptr));
+  EXPECT_EQ(releases, 1) << "only the work's own owner";
+  EXPECT_TRUE(outside.get() == 7);
+
+  releases = 0;
+  CountedOwner* leftOver = nullptr;
+  EXPECT_TRUE(RunUnderFaultGuard(
+      [](void* context) { *static_cast<CountedOwner**>(context) = new CountedOwner(3); },
+      &leftOver));
+  EXPECT_FALSE(RunUnderFaultGuard(WriteNull, nullptr));
+  EXPECT_EQ(releases, 1) << "the owner left by the earlier call is not released by this fault";
+  delete leftOver;
+  EXPECT_EQ(releases, 2);
+
+  releases = 0;
+  EXPECT_FALSE(RunUnderFaultGuard(
+      [](void*) {
+        CountedOwner first(1);
+        FaultingRelease faulting;
+        CountedOwner last(2);
+        *OpaqueNull() = 1;
+      },
+      nullptr));
+  EXPECT_EQ(releases, 3) << "last, the faulting one, then first";
 }
 
 TEST(FaultGuard, HandlersInsideTheWorkComeFirst) {
@@ -217,7 +250,7 @@ TEST(FaultGuard, CatchesOnlyOnItsOwnThread) {
   OtherThread other;
   EXPECT_TRUE(RunUnderFaultGuard(
       [](void* context) {
-        UniqueHandle thread(CreateThread(nullptr, 0, FaultUnderOwnGuard, context, 0, nullptr));
+        Event thread(CreateThread(nullptr, 0, FaultUnderOwnGuard, context, 0, nullptr));
         WaitForSingleObject(thread.get(), INFINITE);
       },
       &other));

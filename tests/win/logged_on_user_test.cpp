@@ -1,5 +1,3 @@
-// Built like the check (-fexceptions -fnon-call-exceptions, see probes/CMakeLists.txt), so the
-// owners in the faulting checks here are unwound the same way.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -8,6 +6,7 @@
 #include <string>
 
 #include "framework/handle.h"
+#include "probes/fault_guard.h"
 #include "probes/logged_on_user.h"
 
 namespace {
@@ -211,7 +210,8 @@ HANDLE leftUserToken = nullptr;
 BOOL CheckThatFaults(UniqueHandle& userToken) {
   userToken = OwnToken(TOKEN_QUERY);
   leftUserToken = userToken.get();
-  UniqueHandle event(CreateEventA(nullptr, TRUE, FALSE, EventName("check").c_str()));
+  // Held the way the check holds its handles.
+  FaultReleased<UniqueHandle> event(UniqueHandle(CreateEventA(nullptr, TRUE, FALSE, EventName("check").c_str())));
   if (!event) return TRUE;
   *OpaqueNull() = 1;
   return TRUE;

@@ -1,0 +1,32 @@
+// The few pieces of the C++ runtime the program replaces. The program is built without
+// exceptions, so the runtime's throwing paths can only end the process; replacing them keeps the
+// runtime's exception classes, their strings and its demangler (together over 100 KB) out of the
+// executable. Every one of these ends in abort(), which is also what an uncaught throw would do.
+#include <cstdlib>
+#include <new>
+
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { abort(); }
+}  // namespace __gnu_cxx
+
+namespace std {
+void __throw_bad_alloc() { abort(); }
+void __throw_bad_array_new_length() { abort(); }
+void __throw_length_error(const char*) { abort(); }
+void __throw_logic_error(const char*) { abort(); }
+void __throw_out_of_range(const char*) { abort(); }
+void __throw_out_of_range_fmt(const char*, ...) { abort(); }
+void __throw_invalid_argument(const char*) { abort(); }
+}  // namespace std
+
+// Allocation failure ends the process: there is nothing sensible an installer can do without
+// memory, and the standard operators would throw.
+void* operator new(std::size_t size) {
+  if (void* block = std::malloc(size != 0 ? size : 1)) return block;
+  abort();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete[](void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
