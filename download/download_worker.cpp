@@ -131,7 +131,9 @@ void CHttpDownloadDlg::RunDownload() {
       if (!HttpSendRequestA(m_hRequest, nullptr, 0, nullptr, 0)) return FailWithError(IDS_ERR_CONNECT, 0);
       bool ok = false;
       status = QueryNumber(m_hRequest, HTTP_QUERY_STATUS_CODE, ok);
-      if (!ok) return FailWithMessage(IDS_ERR_NO_RESPONSE);
+      // A server that closes before any header leaves no status line; some WinINet builds then let
+      // the send succeed and report the status 0 instead of failing.
+      if (!ok || status <= 0) return FailWithMessage(IDS_ERR_NO_RESPONSE);
       if (status != HTTP_STATUS_DENIED && status != HTTP_STATUS_PROXY_AUTH_REQ) break;
 
       char drain[kDrainBlockSize];
