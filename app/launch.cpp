@@ -1,6 +1,8 @@
 #include "app/launch.h"
 
 #include <shellapi.h>
+
+#include "app/package_verify.h"
 #include "framework/handle.h"
 #include "framework/resources.h"
 #include "probes/version_probes.h"
@@ -8,8 +10,15 @@
 #include "res/resource.h"
 
 namespace {
-constexpr UINT kTooSmallMessageStyle = MB_OK | MB_ICONEXCLAMATION | MB_TASKMODAL | MB_TOPMOST;
+constexpr UINT kRefusalMessageStyle = MB_OK | MB_ICONEXCLAMATION | MB_TASKMODAL | MB_TOPMOST;
+
+// The ERROR entry and the status key "Error" get `logText`; the user, unless silent, `message`.
+void Refuse(const std::string& logText, const std::string& message, const RuntimeConfig& config) {
+  LogEvent(logText, LOG_ERROR);
+  RecordStatus("Error", logText);
+  if (config.showUI != 0) MessageBoxA(nullptr, message.c_str(), config.caption.c_str(), kRefusalMessageStyle);
 }
+}  // namespace
 
 BOOL RunElevated(HWND owner, const char* file, const char* parameters, const char* directory) {
   const HINSTANCE result = ShellExecuteA(owner, "runas", file, parameters, directory, SW_SHOW);
@@ -21,19 +30,24 @@ void LaunchDownloadedPackage(const std::string& targetPath, const RuntimeConfig&
     LogEvent("Wrong file format: " + targetPath, LOG_ERROR);
     return;
   }
-  DWORD size = 0;
-  {
-    UniqueHandle file(CreateFileA(targetPath.c_str(), 0, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file) return;
-    size = GetFileSize(file.get(), nullptr);
-  }
-  if (IsTooSmallToRun(size)) {
-    const std::string logText = "Too small size detected to execute " + targetPath;
-    LogEvent(logText, LOG_ERROR);
+  // Held until the shell has started it: what is checked below is what is started.
+  UniqueHandle package = HoldPackage(targetPath);
+  if (!package) return;
+  if (IsTooSmallToRun(GetFileSize(package.get(), nullptr))) {
+    package.reset();
     std::string message;
     AfxFormatString1(message, IDS_NOT_YET_AVAILABLE, config.caption.c_str());
-    RecordStatus("Error", logText);
-    if (config.showUI != 0) MessageBoxA(nullptr, message.c_str(), config.caption.c_str(), kTooSmallMessageStyle);
+    Refuse("Too small size detected to execute " + targetPath, message, config);
+    return;
+  }
+  const std::string refusal = CheckHeldPackage(package.get(), targetPath, config.checks);
+  if (!refusal.empty()) {
+    package.reset();
+    DeleteFileA(targetPath.c_str());
+    Refuse(refusal,
+           "The downloaded installer of " + config.caption + " did not pass verification and has been deleted. "
+           "Please, try later.",
+           config);
     return;
   }
 
@@ -44,4 +58,11 @@ void LaunchDownloadedPackage(const std::string& targetPath, const RuntimeConfig&
     ShellExecuteA(nullptr, "open", targetPath.c_str(), config.parameters.c_str(), nullptr, SW_SHOW);
   }
   RecordStatus("Attempted to run downloaded file", "true");
+}
+
+BOOL ConfirmPackageChecks(const RuntimeConfig& config) {
+  if (config.checks.malformedKey.empty()) return TRUE;
+  Refuse(MalformedValueText(config.checks.malformedKey),
+         config.caption + " cannot be downloaded: this installer is not configured correctly.", config);
+  return FALSE;
 }

@@ -10,9 +10,15 @@
 
 // Checks the downloaded package and starts it with the configured parameters, elevated ("runas")
 // where the known-folder API exists and with "open" elsewhere. Every outcome but a vanished file is
-// logged; the start and a refusal for size are recorded in the status file. A too-small package is
-// also shown to the user unless the configuration is silent.
+// logged; the start and every refusal are recorded in the status file. A refusal is also shown to
+// the user unless the configuration is silent. The file is held open, shared for reading only,
+// from the size check until the shell has started it; a package that fails the configured hash or
+// signature check is deleted.
 void LaunchDownloadedPackage(const std::string& targetPath, const RuntimeConfig& config);
+
+// TRUE when the configuration's package checks can be used. Otherwise the malformed value is
+// logged, recorded under "Error" and (unless silent) shown, and nothing may be downloaded.
+BOOL ConfirmPackageChecks(const RuntimeConfig& config);
 
 // ShellExecuteA with "runas" and SW_SHOW; TRUE when the shell's answer is above 32.
 BOOL RunElevated(HWND owner, const char* file, const char* parameters, const char* directory);

@@ -82,11 +82,15 @@ int ReadRuntimeConfig(const ConfigReadInputs& inputs, RuntimeConfig& config) {
     }
   }
 
-  config.location = ReadText(Is64BitWindows() ? "WebFile64" : "WebFile", fileName);
+  const char* locationKey = Is64BitWindows() ? "WebFile64" : "WebFile";
+  config.location = ReadText(locationKey, fileName);
   config.caption = ReadText("Caption", fileName);
   config.companyNameShort = ReadText("CompanyNameShort", fileName);
   config.parameters = ReadText("parameters", fileName);
   config.showUI = static_cast<int>(GetPrivateProfileIntA(kSection, "progressbar", 1, fileName.c_str()));
+  const std::string hashKey = HashKeyFor(locationKey);
+  config.checks = ReadPackageChecks(hashKey, ReadText(hashKey.c_str(), fileName), ReadText("RequireSignature", fileName),
+                                    ReadText("SignerName", fileName));
 
   const bool qaUrl = inputs.qaMode && IsHttpLocation(config.location);
   if (qaUrl) {

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "app/package_checks.h"
+
 struct RuntimeConfig {
   std::string location;          // package URL (QA-rewritten) or local full path; see SourceKind
   std::string caption;           // "Caption": the product's display name
@@ -10,6 +12,8 @@ struct RuntimeConfig {
   std::string parameters;        // "parameters": command line for the downloaded package
   int showUI = 0;                // "progressbar" (default 1); 0 until the configuration is read
   std::string qaVersion;         // the version in a QA URL; empty unless QA mode applies to a URL
+  PackageChecks checks;          // "WebFileSha256" or "WebFile64Sha256" (as the location key),
+                                 // "RequireSignature", "SignerName"
 };
 
 // What the reader needs from the application object.

@@ -1,0 +1,54 @@
+#include "app/package_checks.h"
+
+namespace {
+const char kRequireSignatureKey[] = "RequireSignature";
+
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+}  // namespace
+
+std::string HashKeyFor(const std::string& locationKey) { return locationKey + "Sha256"; }
+
+bool ParseSha256(const std::string& text, Sha256Digest& digest) {
+  if (text.size() != 2 * digest.size()) return false;
+  for (size_t i = 0; i < digest.size(); ++i) {
+    const int high = HexDigitValue(text[2 * i]);
+    const int low = HexDigitValue(text[2 * i + 1]);
+    if (high < 0 || low < 0) return false;
+    digest[i] = static_cast<unsigned char>(high * 16 + low);
+  }
+  return true;
+}
+
+std::string FormatSha256(const Sha256Digest& digest) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (unsigned char byte : digest) {
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 0x0F];
+  }
+  return text;
+}
+
+PackageChecks ReadPackageChecks(const std::string& hashKey, const std::string& hashValue,
+                                const std::string& requireSignature, const std::string& signerName) {
+  PackageChecks checks;
+  if (!hashValue.empty()) {
+    if (!ParseSha256(hashValue, checks.expectedHash)) {
+      checks.malformedKey = hashKey;
+      return checks;
+    }
+    checks.hashConfigured = true;
+  }
+  if (!requireSignature.empty() && requireSignature != "0" && requireSignature != "1") {
+    checks.malformedKey = kRequireSignatureKey;
+    return checks;
+  }
+  checks.signerName = signerName;
+  checks.requireSignature = requireSignature == "1" || !signerName.empty();
+  return checks;
+}

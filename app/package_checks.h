@@ -1,0 +1,35 @@
+// What the configuration asks of a downloaded package before it is started: a SHA-256 value for
+// the location key in use, and an Authenticode signature, optionally by a named signer. Every key
+// is optional; a configuration without them asks for nothing.
+#pragma once
+
+#include <array>
+#include <string>
+
+using Sha256Digest = std::array<unsigned char, 32>;
+
+struct PackageChecks {
+  bool hashConfigured = false;
+  Sha256Digest expectedHash = {};
+  bool requireSignature = false;
+  std::string signerName;    // when not empty, the signer's display name must be exactly this
+  std::string malformedKey;  // the key whose value cannot be used; empty when every value can
+};
+
+// The hash key that goes with a location key: "WebFile" -> "WebFileSha256",
+// "WebFile64" -> "WebFile64Sha256".
+std::string HashKeyFor(const std::string& locationKey);
+
+// Exactly 64 hex digits, of either case, give the digest (first byte first). Anything else (another
+// length, a prefix, spaces, other characters) gives false and leaves `digest` unspecified.
+bool ParseSha256(const std::string& text, Sha256Digest& digest);
+
+// 64 lower-case hex digits.
+std::string FormatSha256(const Sha256Digest& digest);
+
+// The checks from the values as read (an absent key reads as ""). `hashValue` is empty or 64 hex
+// digits; `requireSignature` is "", "0" or "1" (empty means 0). Any other value names its key in
+// `malformedKey`, and the download must then be refused. A signer name asks for a signature by
+// itself: a signer cannot be checked without one.
+PackageChecks ReadPackageChecks(const std::string& hashKey, const std::string& hashValue,
+                                const std::string& requireSignature, const std::string& signerName);

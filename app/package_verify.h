@@ -1,0 +1,33 @@
+// Checking a downloaded package through the one handle that is kept open from the checks until
+// the shell has started it, so that what was checked is what is started.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "app/package_checks.h"
+#include "framework/handle.h"
+
+// Opens the file for reading and shares it for reading only: while the owner lives nobody can
+// write, rename or delete it, and the shell can still start it. Invalid when it cannot be opened.
+UniqueHandle HoldPackage(const std::string& path);
+
+// SHA-256 of the whole file behind `file`, read from its start through that handle (the file
+// position is moved). False, with the system error number in `error`, when the platform's
+// provider (PROV_RSA_AES: Windows XP SP3 and later) is missing or a read fails.
+bool HashHeldFile(HANDLE file, Sha256Digest& digest, DWORD& error);
+
+// Verifies the Authenticode signature of the file behind `file` (`path` names it) with the
+// platform's trust verification, and its signer's chain with the Authenticode chain policy.
+// Revocation is not checked (no network round trip). 0 when valid, otherwise the trust error
+// (TRUST_E_NOSIGNATURE, TRUST_E_BAD_DIGEST, CERT_E_UNTRUSTEDROOT, ...). `signer` receives the
+// signer certificate's simple display name when a valid signature was found.
+LONG VerifyHeldSignature(HANDLE file, const std::string& path, std::string& signer);
+
+// Everything `checks` asks of the held file at `path`: "" when it passes, otherwise the refusal
+// text for the install log and the status file. Asks nothing when no check is configured.
+std::string CheckHeldPackage(HANDLE file, const std::string& path, const PackageChecks& checks);
+
+// "Malformed <key> value in the configuration".
+std::string MalformedValueText(const std::string& key);

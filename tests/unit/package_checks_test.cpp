@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/package_checks.h"
+
+namespace {
+
+// SHA-256 of "abc".
+const char kAbcLower[] = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+const char kAbcUpper[] = "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD";
+const char kAbcMixed[] = "Ba7816bF8f01CFea414140de5dae2223b00361a396177a9cb410ff61f20015aD";
+
+TEST(PackageChecks, HashKeyFollowsTheLocationKey) {
+  EXPECT_EQ(HashKeyFor("WebFile"), "WebFileSha256");
+  EXPECT_EQ(HashKeyFor("WebFile64"), "WebFile64Sha256");
+}
+
+TEST(PackageChecks, Sha256ValuesOfEitherCaseParseToTheSameBytes) {
+  for (const char* text : {kAbcLower, kAbcUpper, kAbcMixed}) {
+    SCOPED_TRACE(text);
+    Sha256Digest digest = {};
+    ASSERT_TRUE(ParseSha256(text, digest));
+    EXPECT_EQ(digest[0], 0xBA);
+    EXPECT_EQ(digest[1], 0x78);
+    EXPECT_EQ(digest[31], 0xAD);
+    EXPECT_EQ(FormatSha256(digest), kAbcLower);
+  }
+  Sha256Digest all = {};
+  ASSERT_TRUE(ParseSha256(std::string(64, 'f'), all));
+  Sha256Digest ones;
+  ones.fill(0xFF);
+  EXPECT_EQ(all, ones);
+  ASSERT_TRUE(ParseSha256("00112233445566778899aAbBcCdDeEfF00112233445566778899aAbBcCdDeEfF", all));
+  EXPECT_EQ(FormatSha256(all), "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff");
+}
+
+TEST(PackageChecks, MalformedSha256ValuesAreRefused) {
+  const std::string good = kAbcLower;
+  const std::string cases[] = {
+      "",
+      good.substr(0, 63),
+      good + "0",
+      good.substr(0, 62) + "  ",
+      "0x" + good.substr(0, 62),
+      good.substr(0, 10) + " " + good.substr(11),
+      // The neighbours of each digit range: below and above 0-9, A-F and a-f.
+      good.substr(0, 63) + "/",
+      good.substr(0, 63) + ":",
+      good.substr(0, 63) + "@",
+      good.substr(0, 63) + "G",
+      good.substr(0, 63) + "`",
+      good.substr(0, 10) + "g" + good.substr(11),
+      std::string(64, '\0'),
+  };
+  for (const std::string& text : cases) {
+    SCOPED_TRACE(text);
+    Sha256Digest digest = {};
+    EXPECT_FALSE(ParseSha256(text, digest));
+  }
+}
+
+TEST(PackageChecks, ReadFromTheConfigurationValues) {
+  struct Case {
+    const char* hash;
+    const char* requireSignature;
+    const char* signerName;
+    bool hashConfigured;
+    bool requireSignatureResult;
+    const char* malformedKey;
+  };
+  const Case cases[] = {
+      {"", "", "", false, false, ""},  // a configuration without the keys asks for nothing
+      {kAbcUpper, "", "", true, false, ""},
+      {"", "0", "", false, false, ""},
+      {"", "1", "", false, true, ""},
+      {kAbcLower, "1", "Quillmoor", true, true, ""},
+      {"", "", "Quillmoor", false, true, ""},   // a signer name asks for a signature
+      {"", "0", "Quillmoor", false, true, ""},
+      {"abc", "1", "", false, false, "WebFile64Sha256"},
+      {"abc", "yes", "", false, false, "WebFile64Sha256"},  // the first bad key is named
+      {kAbcLower, "2", "", true, false, "RequireSignature"},
+      {"", "yes", "", false, false, "RequireSignature"},
+      {"", "true", "", false, false, "RequireSignature"},
+      {"", "01", "", false, false, "RequireSignature"},
+      {"", "-1", "", false, false, "RequireSignature"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.hash) + " | " + c.requireSignature + " | " + c.signerName);
+    const PackageChecks checks = ReadPackageChecks("WebFile64Sha256", c.hash, c.requireSignature, c.signerName);
+    EXPECT_EQ(checks.malformedKey, c.malformedKey);
+    if (!checks.malformedKey.empty()) continue;
+    EXPECT_EQ(checks.hashConfigured, c.hashConfigured);
+    EXPECT_EQ(checks.requireSignature, c.requireSignatureResult);
+    EXPECT_EQ(checks.signerName, c.signerName);
+    if (c.hashConfigured) {
+      EXPECT_EQ(FormatSha256(checks.expectedHash), kAbcLower);
+    }
+  }
+}
+
+}  // namespace
