@@ -69,8 +69,9 @@ TEST(CommandLine, RecordsEverySwitchUnderItsLowerCaseName) {
 
 TEST(CommandLine, LongArgumentsAreHandledWhole) {
   const std::string longName(5000, 'Q');
+  const std::string longSwitch = "/" + longName;
   const std::string longValue = std::string(3000, 'v') + "END";
-  const char* argv[] = {"setup.exe", ("/" + longName).c_str(), longValue.c_str(), "/ac", longValue.c_str()};
+  const char* argv[] = {"setup.exe", longSwitch.c_str(), longValue.c_str(), "/ac", longValue.c_str()};
   CFlagCommandLineInfo info;
   FeedCommandLine(5, argv, info);
   std::string value;
