@@ -1,5 +1,7 @@
 #include "download/progress.h"
 
+#include <climits>
+
 #include "framework/format.h"
 #include "res/resource.h"
 
@@ -39,7 +41,9 @@ std::string FormatTimeLeft(uint32_t seconds, uint32_t received, uint32_t size, S
 ProgressUpdate PlanProgress(TransferClock& clock, uint32_t now, uint32_t total, bool sizeKnown, uint32_t size) {
   ProgressUpdate update;
   if (sizeKnown && size != 0) {
-    const int percent = static_cast<int>(total * 100.0 / size);
+    // A body far longer than announced would overflow the int: its percentage stops at the largest.
+    const double exact = total * 100.0 / size;
+    const int percent = exact < 2147483647.0 ? static_cast<int>(exact) : INT_MAX;
     if (percent != clock.lastPercent) {
       update.percentChanged = true;
       update.percent = percent;

@@ -40,6 +40,6 @@ struct ProgressUpdate {
 };
 
 // Decides the updates after `total` bytes at tick `now`, and advances `clock` accordingly: the
-// percentage when it changes (never 0 %), rate and time left when more than 1000 ms have passed
-// since the last rate update.
+// percentage when it changes (never 0 %; INT_MAX at most, for a body far past the size), rate and
+// time left when more than 1000 ms have passed since the last rate update.
 ProgressUpdate PlanProgress(TransferClock& clock, uint32_t now, uint32_t total, bool sizeKnown, uint32_t size);

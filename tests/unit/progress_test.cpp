@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <map>
 #include <string>
 
@@ -126,6 +127,25 @@ TEST(ProgressPlan, TickWrapAndOverlongBodies) {
   EXPECT_TRUE(update.timeLeftDue);
   EXPECT_EQ(update.secondsLeft, 0u);
   EXPECT_DOUBLE_EQ(update.rate, 2048.0 / 5000);
+}
+
+TEST(ProgressPlan, AFarOverlongBodyCapsThePercentage) {
+  // total, announced size, percentage shown
+  const struct {
+    uint32_t total, size;
+    int percent;
+  } cases[] = {
+      {2048, 1024, 200},
+      {0xFFFFFFFFu, 201, 2136799649},
+      {0xFFFFFFFFu, 200, INT_MAX},
+      {0xFFFFFFFFu, 1, INT_MAX},
+  };
+  for (const auto& c : cases) {
+    TransferClock clock;
+    const ProgressUpdate update = PlanProgress(clock, 0, c.total, true, c.size);
+    EXPECT_TRUE(update.percentChanged) << c.total << " of " << c.size;
+    EXPECT_EQ(update.percent, c.percent) << c.total << " of " << c.size;
+  }
 }
 
 }  // namespace
