@@ -125,8 +125,9 @@ LONG VerifyHeldSignature(HANDLE file, const std::string& path, std::string& sign
   CRYPT_PROVIDER_DATA* provider = api.providerData(call.data.hWVTStateData);
   CRYPT_PROVIDER_SGNR* found = provider != nullptr ? api.signerFromChain(provider, 0, FALSE, 0) : nullptr;
   if (found == nullptr || found->pChainContext == nullptr || found->csCertChain == 0) return TRUST_E_NOSIGNATURE;
-  // Wine 8's trust provider reports success without applying the chain policy (an untrusted root
-  // passes); applied here it is enforced there too, and on Windows it repeats what was done.
+  // Wine 8's trust provider skips the chain policy for a signer certificate signed with SHA-256 (its
+  // 32-byte signature hash does not fit the 20 bytes it asks for) and reports success even for an
+  // untrusted root. Applied here, the policy holds there too; on Windows it repeats what was done.
   CERT_CHAIN_POLICY_PARA policyPara = {};
   policyPara.cbSize = sizeof policyPara;
   CERT_CHAIN_POLICY_STATUS policyStatus = {};
