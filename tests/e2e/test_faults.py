@@ -1,0 +1,445 @@
+"""Faults end to end under Wine: servers that break off, fail or never answer, hosts that cannot be
+reached, redirects and a redirect loop, a trickle the user cancels, a temporary directory and
+records that cannot be written, configurations without a usable section, overlong values and
+command lines. Each case checks what the user sees, the install log, the status keys and the files
+left, and that nothing was started."""
+import pathlib
+import random
+import re
+import shutil
+import subprocess
+import tempfile
+import time
+import unittest
+import urllib.parse
+
+from harness import BINARY_DIR, INSTALL_LOG, STATUS_FILE, Installer, Prefix, config_text, entries, section_dict
+from servers import (CloseBeforeHeaders, Drip, HugeHeader, Nginx, ResetMidBody, Respond, ScriptedServer,
+                     free_port)
+from wintools import GuiBot, Started, clear_payload_starts, make_package, payload_starts
+
+CAPTION = "Quillmoor Internet Security"
+EXTRACTED = "vkinstlightx.ini"
+# Strings 112 and 113 of the installer's string table.
+NO_RESPONSE = "Failed to receive a valid response from the server"
+BAD_STATUS = "Failed to receive a valid HTTP response from the server"
+# WinINet's own sentences for 12030, 12007 and 12029 in Wine's message table.
+CONNECTION_ENDED = "The connection with the server has been terminated."
+NAME_NOT_RESOLVED = "The server name could not be resolved."
+CANNOT_CONNECT = "The attempt to connect to the server failed."
+# A status section left by an earlier run: every run that reaches the download removes it.
+EARLIER_STATUS = b"[Status]\r\nError=from an earlier run\r\nDownloaded=true\r\n"
+RESET_KEYS = {"Progress": "", "Downloaded": "", "Attempted to run downloaded file": ""}
+ABSENT, EMPTY = "absent", "empty"
+
+
+class FaultTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.prefix = Prefix()
+        cls.prefix.set_windows_version("win7")
+        cls.docroot = pathlib.Path(tempfile.mkdtemp(prefix="docroot-"))
+        cls.package = make_package(cls.docroot / "files" / "setup64.exe", 1500000)
+        cls.gui = GuiBot(cls.prefix)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.docroot, ignore_errors=True)
+
+    def setUp(self):
+        self.prefix.reset_records()
+        (self.prefix.drive_c / STATUS_FILE).write_bytes(EARLIER_STATUS)
+        clear_payload_starts(self.prefix)
+        for name in ("~setup.exe", "~~setup.exe", EXTRACTED):
+            (self.prefix.temp_dir / name).unlink(missing_ok=True)
+
+    # --- running the installer -------------------------------------------------------------------
+
+    def installer(self, url, name="setup.exe", **keys):
+        """A copy named `name` whose configuration downloads `url`. Named ~setup.exe it downloads to
+        ~~setup.exe, which the launch step refuses: a complete download then starts nothing."""
+        installer = Installer(self.prefix, name=name)
+        self.addCleanup(installer.remove)
+        return installer.stamp(config_text(**{"WebFile64": url, "Caption": CAPTION, "CompanyNameShort": "Quillmoor",
+                                              **keys}))
+
+    def run_watching(self, installer, args=(), timeout=60):
+        """Runs the installer to its end while watching the screen: every visible window it showed."""
+        process = installer.start(args)
+        seen = []
+        deadline = time.monotonic() + timeout
+        while process.poll() is None:
+            if time.monotonic() > deadline:
+                self.fail(f"the installer is still running after {timeout} s")
+            seen += self.gui.list_windows(exe=installer.path.name, visible=True)
+            time.sleep(0.05)
+        return seen
+
+    def wait_for_end(self, process, timeout, what):
+        try:
+            process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.fail(f"the installer did not end within {timeout} s {what}")
+
+    def message_box(self, exe, timeout=20):
+        """The installer's topmost visible dialog-class window once it is a message box (it has no
+        status line 1001, as the download dialog has): (title, [its texts]); None if none came."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            windows = self.gui.list_windows(exe=exe, class_name="#32770", visible=True)
+            if windows:
+                controls = self.gui.list_controls(exe=exe, class_name="#32770", visible=True, title=windows[0].title)
+                if controls and all(c.id != 1001 for c in controls):
+                    return windows[0].title, [c.text for c in controls if c.class_name == "Static" and c.text]
+            time.sleep(0.1)
+        return None
+
+    def press_ok(self, exe, title):
+        self.assertTrue(self.gui.click(1, timeout=5, exe=exe, class_name="#32770", visible=True, title=title))
+
+    def wait_for_dialog(self, process, exe, timeout=20):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline and process.poll() is None:
+            windows = self.gui.list_windows(exe=exe, class_name="#32770", visible=True)
+            if windows:
+                return windows[0]
+            time.sleep(0.1)
+        self.fail("the download dialog never showed")
+
+    # --- what the run left -----------------------------------------------------------------------
+
+    def log(self, level=None):
+        """Install-log texts in file order, of one level ("ERROR", "FLOW") or all."""
+        log, _ = self.prefix.records()
+        return [text for section, _, text in entries(log) if level is None or section.split(" ")[0] == level]
+
+    def status(self):
+        _, status = self.prefix.records()
+        return section_dict(status, "Status")
+
+    def target(self, name="~setup.exe"):
+        return self.prefix.temp_dir / name
+
+    def assert_target(self, expected, name="~setup.exe"):
+        path = self.target(name)
+        if expected == ABSENT:
+            self.assertFalse(path.exists(), f"{name} is deleted")
+        elif expected == EMPTY:
+            self.assertTrue(path.exists(), f"{name} stays")
+            self.assertEqual(path.stat().st_size, 0, f"{name} stays empty")
+        else:
+            self.assertEqual(path.read_bytes(), expected, f"{name} holds the whole package")
+
+    def assert_nothing_started(self):
+        time.sleep(1.0)  # the shell starts a package after the installer has ended
+        self.assertEqual(payload_starts(self.prefix), [])
+
+    # --- the cases -------------------------------------------------------------------------------
+
+    def test_broken_answers_fail_silently_with_their_records(self):
+        body = (self.package.read_bytes() * 2)[:3000000]
+        # path, behaviour, error text, written by the worker's error exit that records "Error",
+        # whether the body had begun, what stays of the target file
+        cases = [
+            ("/reset.exe", ResetMidBody(body[:1200000], announced=len(body)), CONNECTION_ENDED, True, True, ABSENT),
+            ("/500.exe", Respond(500, b"<html>broken</html>"), BAD_STATUS, True, False, ABSENT),
+            ("/silent.exe", CloseBeforeHeaders(), NO_RESPONSE, False, False, EMPTY),
+        ]
+        with ScriptedServer({path: behaviour for path, behaviour, *_ in cases}) as server:
+            for path, _, error, recorded, body_begun, left in cases:
+                with self.subTest(path=path):
+                    self.setUp()
+                    installer = self.installer(server.url(path), progressbar="0")
+                    self.assertEqual(self.run_watching(installer), [], "silent: nothing is shown")
+                    flow = self.log("FLOW")
+                    self.assertEqual(flow[0], "Target: " + server.url(path))
+                    self.assertIn("Connected to 127.0.0.1", flow)
+                    self.assertEqual("Getting file information" in flow, body_begun)
+                    # The error exit that records "Error" also logs; the dialog logs the text again.
+                    self.assertEqual(self.log("ERROR"), [error] * (2 if recorded else 1))
+                    status = self.status()
+                    progress = status.pop("Progress")
+                    if body_begun:  # at most the share of the body that came before the reset
+                        self.assertRegex(progress, r"^(|[0-9]%|[1-3][0-9]%|40%)$")
+                    else:
+                        self.assertEqual(progress, "")
+                    self.assertEqual(status, {"Downloaded": "", "Attempted to run downloaded file": "", "Target": path,
+                                              **({"Error": error} if recorded else {})})
+                    self.assert_target(left)
+                    self.assertFalse((self.prefix.temp_dir / EXTRACTED).exists())
+        self.assert_nothing_started()
+
+    def test_unreachable_servers_report_wininets_own_sentence(self):
+        cases = [
+            ("http://no-such-host.invalid/x.exe", NAME_NOT_RESOLVED, "Resolving name: no-such-host.invalid"),
+            (f"http://127.0.0.1:{free_port()}/x.exe", CANNOT_CONNECT, "Connecting to 127.0.0.1"),
+        ]
+        for url, error, last_flow in cases:
+            with self.subTest(url=url):
+                self.setUp()
+                result = self.installer(url, progressbar="0").run(timeout=60, trace_writes=True)
+                self.assertEqual(result.returncode, 0)
+                # The traced write shows the value as written: line breaks would show there.
+                written = [value for section, key, value, path in result.writes if key == "Error"]
+                self.assertEqual(written, [error])
+                self.assertEqual(self.log("ERROR"), [error, error])
+                self.assertEqual(self.log("FLOW")[0], "Target: " + url)
+                self.assertEqual(self.log("FLOW")[-1], last_flow)
+                self.assertEqual(self.status(), {**RESET_KEYS, "Target": "/x.exe", "Error": error})
+                self.assert_target(ABSENT)
+        self.assert_nothing_started()
+
+    def test_an_interactive_failure_shows_its_text_in_a_message_box(self):
+        with ScriptedServer({"/silent.exe": CloseBeforeHeaders()}) as server:
+            # url, text, what stays of the target file, whether "Error" is recorded
+            cases = [
+                (server.url("/silent.exe"), NO_RESPONSE, EMPTY, False),
+                (f"http://127.0.0.1:{free_port()}/x.exe", CANNOT_CONNECT, ABSENT, True),
+            ]
+            for url, error, left, recorded in cases:
+                with self.subTest(url=url):
+                    self.setUp()
+                    process = self.installer(url).start()
+                    box = self.message_box("setup.exe")
+                    self.assertEqual(box, ("File Download", [error]))
+                    self.assertIsNone(process.poll(), "the run waits for the box")
+                    self.press_ok("setup.exe", "File Download")
+                    self.wait_for_end(process, 20, "after the box was dismissed")
+                    self.assertEqual(self.log("ERROR"), [error] * (2 if recorded else 1))
+                    self.assertEqual(self.status().get("Error"), error if recorded else None)
+                    self.assert_target(left)
+        self.assert_nothing_started()
+
+    def test_redirects_and_a_64_kb_header_still_download_the_package(self):
+        package = self.package.read_bytes()
+        with Nginx(self.docroot) as nginx, ScriptedServer({"/huge.exe": HugeHeader(65536, body=package)}) as scripted:
+            # url, the "Redirecting to" texts, the paths nginx answered
+            cases = [
+                (nginx.url("/redirect/files/setup64.exe"), [nginx.url("/files/setup64.exe")],
+                 ["/redirect/files/setup64.exe", "/files/setup64.exe"]),
+                (nginx.url("/chain/x/x/files/setup64.exe"),
+                 [nginx.url(p) for p in ("/chain/x/files/setup64.exe", "/chain/files/setup64.exe", "/files/setup64.exe")],
+                 ["/chain/x/x/files/setup64.exe", "/chain/x/files/setup64.exe", "/chain/files/setup64.exe",
+                  "/files/setup64.exe"]),
+                (scripted.url("/huge.exe"), [], None),
+            ]
+            for url, redirects, answered in cases:
+                with self.subTest(url=url):
+                    self.setUp()
+                    before = len(nginx.requests())
+                    installer = self.installer(url, name="~setup.exe", progressbar="0")
+                    self.assertEqual(self.run_watching(installer), [])
+                    flow = self.log("FLOW")
+                    self.assertEqual([t[len("Redirecting to "):] for t in flow if t.startswith("Redirecting to ")],
+                                     redirects)
+                    self.assertIn("Getting file information", flow)
+                    if answered is not None:
+                        self.assertEqual([r["uri"] for r in nginx.requests()[before:]], answered)
+                    self.assert_target(package, "~~setup.exe")
+                    self.assertEqual(self.status(), {"Progress": "100%", "Downloaded": "true",
+                                                     "Attempted to run downloaded file": "",
+                                                     "Target": urllib.parse.urlsplit(url).path})
+                    # Only the launch step's refusal of the "~~" name: no error of the download.
+                    self.assertEqual(self.log("ERROR"),
+                                     ["Wrong file format: " + self.prefix.windows_path(self.target("~~setup.exe"))])
+        self.assert_nothing_started()
+
+    def test_a_redirect_loop_can_be_cancelled(self):
+        # Wine's WinINet follows a redirect to the same URL for ever: only the user can end it.
+        with Nginx(self.docroot) as nginx:
+            process = self.installer(nginx.url("/loop/x.exe")).start()
+            self.wait_for_dialog(process, "setup.exe")
+            deadline = time.monotonic() + 20
+            while len(nginx.requests()) < 50 and time.monotonic() < deadline:
+                time.sleep(0.1)
+            self.assertGreaterEqual(len(nginx.requests()), 50, "the loop is running")
+            self.assertTrue(self.gui.click(2, timeout=5, exe="setup.exe", class_name="#32770", visible=True))
+            cancelled = len(nginx.requests())
+            try:
+                process.wait(timeout=15)
+            except subprocess.TimeoutExpired:
+                self.fail(f"the installer still follows the loop 15 s after Cancel "
+                          f"({len(nginx.requests()) - cancelled} more requests since)")
+        flow = self.log("FLOW")
+        self.assertIn("Redirecting to " + nginx.url("/loop/x.exe"), flow)
+        self.assertIn("Aborting transfer", flow)
+        self.assertEqual(self.log("ERROR"), [])
+        status = self.status()
+        self.assertEqual(status.get("Downloaded"), "")
+        self.assertNotIn("Error", status)
+        self.assertEqual(self.target().stat().st_size if self.target().exists() else 0, 0, "nothing downloaded")
+        self.assert_nothing_started()
+
+    def test_cancel_during_a_trickle_waits_for_the_blocking_read(self):
+        # One byte every 100 ms: a read of one 1024-byte block blocks until the server gives up.
+        limit = 5.0
+        body = (self.package.read_bytes())[:3000]
+        with ScriptedServer({"/drip.exe": Drip(body, interval=0.1, limit=limit)}) as server:
+            process = self.installer(server.url("/drip.exe")).start()
+            started = time.monotonic()
+            dialog = self.wait_for_dialog(process, "setup.exe")
+            self.assertEqual(dialog.title, "File Download", "no block has arrived, so no percentage")
+            time.sleep(1.0)
+            self.assertTrue(self.gui.click(2, timeout=5, exe="setup.exe", class_name="#32770", visible=True))
+            status_line = None
+            for _ in range(30):
+                status_line = self.gui.get_text(1001, exe="setup.exe", class_name="#32770", visible=True)
+                if status_line == "Aborting transfer":
+                    break
+                time.sleep(0.1)
+            self.assertEqual(status_line, "Aborting transfer")
+            cancel = [c for c in self.gui.list_controls(exe="setup.exe", class_name="#32770", visible=True) or []
+                      if c.id == 2]
+            self.assertEqual([c.enabled for c in cancel], [False], "Cancel is disabled once pressed")
+            self.wait_for_end(process, limit + 10, "after the server stopped dripping")
+            elapsed = time.monotonic() - started
+        self.assertLess(elapsed, limit + 10)
+        self.assertIn("Aborting transfer", self.log("FLOW"))
+        self.assertEqual(self.log("ERROR"), [])
+        self.assertEqual(self.status(), {**RESET_KEYS, "Target": "/drip.exe"})
+        self.assert_target(ABSENT)
+        self.assert_nothing_started()
+
+    def test_an_unwritable_temporary_directory_stops_at_the_configuration(self):
+        self.prefix.reset_records()  # no earlier status: the run must not create one
+        blocker = self.prefix.drive_c / "temp-is-a-file"
+        blocker.write_bytes(b"not a directory")
+        self.addCleanup(blocker.unlink, missing_ok=True)
+        with ScriptedServer({}) as server:
+            installer = self.installer(server.url("/files/setup64.exe"), progressbar="0")
+            for temp in ("C:\\no-such-directory", self.prefix.windows_path(blocker)):
+                with self.subTest(temp=temp):
+                    self.prefix.reset_records()
+                    (self.prefix.drive_c / STATUS_FILE).write_bytes(EARLIER_STATUS)
+                    # Wine gives a program the temporary directory of its profile, not the Unix TEMP:
+                    # cmd hands the changed environment down and waits for the installer.
+                    command = f"set TMP={temp}&& set TEMP={temp}&& {self.prefix.windows_path(installer.path)}"
+                    shell = self.prefix.popen(["cmd", "/c", command])
+                    self.addCleanup(lambda p=shell: p.poll() is None and p.kill())
+                    message = f"Couldn't create the {temp}\\{EXTRACTED} file!"
+                    box = self.message_box("setup.exe")
+                    self.assertEqual(box, ("setup", [message]), "shown although the configuration says silent")
+                    self.press_ok("setup.exe", "setup")
+                    self.wait_for_end(shell, 20, "after the box was dismissed")
+                    self.assertEqual(self.log("ERROR"), [message])
+                    self.assertEqual(self.log(), [message], "nothing else is logged")
+                    self.assertIsNone(self.status(), "the earlier status section is removed")
+                    self.assertEqual(server.requests, [], "nothing is requested")
+                    self.assertEqual(blocker.read_bytes(), b"not a directory")
+                    self.assert_target(ABSENT)
+                    self.assertFalse((self.prefix.temp_dir / EXTRACTED).exists())
+        self.assert_nothing_started()
+
+    def test_records_that_cannot_be_written_do_not_stop_the_download(self):
+        # Directories in the records' places: Wine's INI writer cannot open them (as root, neither
+        # file modes nor the read-only attribute stop it).
+        records = [self.prefix.drive_c / name for name in (INSTALL_LOG, STATUS_FILE)]
+        self.prefix.reset_records()
+        for path in records:
+            path.mkdir()
+            self.addCleanup(path.rmdir)
+        with Nginx(self.docroot) as nginx:
+            installer = self.installer(nginx.url("/files/setup64.exe"), name="~setup.exe")
+            run = Started(self.prefix, [installer.path], env={"WINEDEBUG": "trace+profile,warn+profile"})
+            self.addCleanup(run.kill)
+            seen = []
+            deadline = time.monotonic() + 60
+            while run.process.poll() is None and time.monotonic() < deadline:
+                seen += self.gui.list_windows(exe="~setup.exe", visible=True)
+                time.sleep(0.05)
+            code, trace = run.finish(timeout=5)
+        self.assertEqual(code, 0)
+        self.assertTrue(seen, "the download dialog was shown")
+        self.assertEqual({w.hwnd for w in seen}, {seen[0].hwnd}, "no window but the download dialog")
+        self.assert_target(self.package.read_bytes(), "~~setup.exe")
+        self.assertEqual([list(path.iterdir()) for path in records], [[], []])
+        # Every entry and key was tried, and every try failed to open its file.
+        paths = ("C:\\\\VornikInstallInfo.log", "C:\\\\VornikLodestep.log")
+        tried = [line for line in trace.splitlines()
+                 if "WritePrivateProfileStringW" in line and line.rstrip().endswith(tuple(f'L"{p}")' for p in paths))]
+        refused = [line for line in trace.splitlines()
+                   if re.search(r'PROFILE_Open Error \d+ opening file L"C:\\\\Vornik', line)]
+        self.assertGreater(len(tried), 10)
+        self.assertEqual(len(refused), len(tried))
+        self.assertTrue(any('L"Downloaded", L"true"' in line for line in tried))
+        self.assertTrue(any("Wrong file format: " in line for line in tried))
+        self.assert_nothing_started()
+
+    def test_configurations_without_a_usable_runtime_section_do_nothing(self):
+        with ScriptedServer({}) as server:
+            url = server.url("/files/setup64.exe")
+            junk = bytes(random.Random(135).randrange(1, 256) for _ in range(4096))
+            cases = {
+                "binary junk": junk,
+                "no runtime section": f"\r\n[other]\r\nWebFile64={url}\r\nCaption={CAPTION}\r\n".encode(),
+                "a longer section name": f"\r\n[runtime old]\r\nWebFile64={url}\r\nCaption={CAPTION}\r\n".encode(),
+                "keys before any section": f"WebFile64={url}\r\nCaption={CAPTION}\r\n".encode(),
+            }
+            installer = Installer(self.prefix)
+            self.addCleanup(installer.remove)
+            for name, text in cases.items():
+                with self.subTest(config=name):
+                    self.setUp()
+                    self.stamp_bytes(installer, text)
+                    self.assertEqual(self.run_watching(installer, timeout=30), [])
+                    self.assertEqual(self.log(), [])
+                    self.assertIsNone(self.status(), "the earlier status section is removed")
+                    self.assertEqual(server.requests, [])
+                    self.assertEqual((self.prefix.temp_dir / EXTRACTED).read_bytes(), text, "kept as extracted")
+        self.assert_nothing_started()
+
+    def stamp_bytes(self, installer, data):
+        """Installer.stamp for bytes that are no text in any code page."""
+        config = installer.dir / "config.ini"
+        config.write_bytes(data)
+        result = self.prefix.wine([BINARY_DIR / "tools" / "stampcfg" / "stampcfg.exe", installer.path, config])
+        config.unlink()
+        self.assertEqual(result.returncode, 0, result.stderr)
+
+    def test_values_are_cut_at_259_characters(self):
+        with ScriptedServer({}) as server:
+            base = server.url("/files/")
+            for length in (259, 260, 5000):
+                with self.subTest(length=length):
+                    self.setUp()
+                    server.requests.clear()
+                    url = base + "x" * (length - len(base))
+                    read = url[:259]
+                    path = read[len(server.url("")):]
+                    installer = self.installer(url, progressbar="0")
+                    self.assertEqual(self.run_watching(installer), [])
+                    self.assertEqual([r.path for r in server.requests], [path])
+                    self.assertEqual(self.log("FLOW")[0], "Target: " + read)
+                    self.assertEqual(self.log("ERROR"), [BAD_STATUS] * 2)
+                    self.assertEqual(self.status(), {**RESET_KEYS, "Target": path, "Error": BAD_STATUS})
+                    self.assert_target(ABSENT)
+        self.assert_nothing_started()
+
+    def test_long_and_many_arguments(self):
+        many = [f"/s{i}" for i in range(998)]
+        with ScriptedServer({}) as server:
+            url = server.url("/files/setup64.exe")
+            # arguments, the QA version the request carries
+            cases = [
+                (["/qa", "7" * 5000], "7" * 5000),
+                (["/" + "z" * 5000, "/qa", "7.1.2.3"], "7.1.2.3"),
+                (["/qa", "7.1.2.3"] + many, "7.1.2.3"),
+                (many + ["/qa", "7.1.2.3"], "7.1.2.3"),
+                (["/qa", "7.1.2.3"] + ["x"] * 998, "7.1.2.3"),
+            ]
+            for args, version in cases:
+                with self.subTest(args=f"{len(args)} arguments, {len(' '.join(args))} characters"):
+                    self.setUp()
+                    server.requests.clear()
+                    installer = self.installer(url, progressbar="0")
+                    self.assertEqual(self.run_watching(installer, args), [])
+                    qa_path = f"/QA/files/{version}/setup64.exe"
+                    self.assertEqual([r.path for r in server.requests], [qa_path])
+                    self.assertEqual(self.log("FLOW")[0], "Target: " + server.url(qa_path))
+                    self.assertEqual(self.status(), {**RESET_KEYS, "Target": qa_path, "Error": BAD_STATUS})
+                    self.assertTrue((self.prefix.temp_dir / EXTRACTED).exists(), "kept in QA mode")
+        self.assert_nothing_started()
+
+
+if __name__ == "__main__":
+    unittest.main()
