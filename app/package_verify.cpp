@@ -4,9 +4,9 @@
 #include <wintrust.h>
 #include <softpub.h>
 
-#include <cstdio>
 #include <vector>
 
+#include "framework/format.h"
 #include "records/records.h"
 
 namespace {
@@ -64,11 +64,7 @@ struct TrustStatePolicy : handle_policy::NullIsInvalid<TrustCall*> {
 };
 using UniqueTrustState = UniqueAny<TrustCall*, TrustStatePolicy>;
 
-std::string HexCode(LONG code) {
-  char text[16];
-  snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(code));
-  return text;
-}
+std::string HexCode(LONG code) { return FormatText("0x%08lX", static_cast<unsigned long>(code)); }
 }  // namespace
 
 UniqueHandle HoldPackage(const std::string& path) {
