@@ -1,6 +1,7 @@
 // The download worker: one HTTP transfer into the target file, on its own thread.
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "download/http_download_dlg.h"
 #include "framework/app.h"
@@ -11,7 +12,11 @@
 #include "res/resource.h"
 
 namespace {
-constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION;
+// Redirects are followed here, not by WinINet: a loop must end, and a stop request must be seen
+// between hops (Wine's WinINet follows a redirect to itself for ever inside one send).
+constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION |
+                                INTERNET_FLAG_NO_AUTO_REDIRECT;
+constexpr int kMaxRedirects = 10;
 constexpr DWORD kBlockSize = 1024;
 constexpr DWORD kDrainBlockSize = 50;
 // A body that ends before its announced length: the connection ended early.
@@ -19,6 +24,11 @@ constexpr long kTruncatedBodyError = ERROR_INTERNET_CONNECTION_ABORTED;
 
 // The system's sentence for `number`, from WinINet's message table or the system's, without line
 // breaks. FALSE when there is none.
+// HTTPS is HTTP over TLS: the HTTP service on the URL's port, with the secure flag on requests.
+DWORD ServiceOf(uint32_t urlService) {
+  return urlService == AFX_INET_SERVICE_HTTPS ? INTERNET_SERVICE_HTTP : urlService;
+}
+
 BOOL LookUpErrorText(long number, std::string& text, bool fromWinInet) {
   HMODULE wininet = GetModuleHandleA("WinINet.dll");
   if (wininet == nullptr) return FALSE;
@@ -34,6 +44,22 @@ BOOL LookUpErrorText(long number, std::string& text, bool fromWinInet) {
   for (size_t at = found.find("\r\n"); at != std::string::npos; at = found.find("\r\n", at)) found.erase(at, 2);
   text = found;
   return TRUE;
+}
+
+bool IsRedirect(long status) {
+  return status == HTTP_STATUS_MOVED || status == HTTP_STATUS_REDIRECT || status == HTTP_STATUS_REDIRECT_METHOD ||
+         status == HTTP_STATUS_REDIRECT_KEEP_VERB || status == 308;
+}
+
+// A header's whole value; empty when the answer has none.
+std::string QueryText(HINTERNET request, DWORD query) {
+  DWORD length = 0;
+  HttpQueryInfoA(request, query, nullptr, &length, nullptr);
+  if (length == 0) return std::string();
+  std::string text(length, '\0');
+  if (!HttpQueryInfoA(request, query, &text[0], &length, nullptr)) return std::string();
+  text.resize(length);
+  return text;
 }
 
 long QueryNumber(HINTERNET request, DWORD query, bool& ok) {
@@ -92,6 +118,13 @@ void CHttpDownloadDlg::OnInternetStatus(HINTERNET, DWORD status, LPVOID info, DW
   ShowStatus(stringId, argument.c_str());
 }
 
+HINTERNET CHttpDownloadDlg::Connect() {
+  const bool withLogin = !m_strLoginName.empty();
+  return InternetConnectA(m_hSession, m_strHost.c_str(), m_nHostPort, withLogin ? m_strLoginName.c_str() : nullptr,
+                          withLogin ? m_strLoginPassword.c_str() : nullptr, ServiceOf(m_dwUrlService), 0,
+                          reinterpret_cast<DWORD_PTR>(this));
+}
+
 HINTERNET CHttpDownloadDlg::OpenRequest() {
   static const char* acceptTypes[] = {"*/*", nullptr};
   const DWORD flags = kRequestFlags | (m_dwUrlService == AFX_INET_SERVICE_HTTPS ? INTERNET_FLAG_SECURE : 0);
@@ -109,13 +142,7 @@ void CHttpDownloadDlg::RunDownload() {
   }
   if (StopRequested()) return PostDone(0);
 
-  const bool withLogin = !m_strLoginName.empty();
-  // HTTPS is HTTP over TLS: the HTTP service on the URL's port, with the secure flag on requests.
-  const DWORD service = m_dwUrlService == AFX_INET_SERVICE_HTTPS ? INTERNET_SERVICE_HTTP : m_dwUrlService;
-  m_hConnection = InternetConnectA(m_hSession, m_strHost.c_str(), m_nHostPort,
-                                   withLogin ? m_strLoginName.c_str() : nullptr,
-                                   withLogin ? m_strLoginPassword.c_str() : nullptr, service, 0,
-                                   reinterpret_cast<DWORD_PTR>(this));
+  m_hConnection = Connect();
   if (m_hConnection == nullptr) return FailWithError(IDS_ERR_CONNECT, 0);
   if (StopRequested()) return PostDone(0);
 
@@ -124,7 +151,8 @@ void CHttpDownloadDlg::RunDownload() {
   m_hRequest = OpenRequest();
   if (m_hRequest == nullptr) return FailWithError(IDS_ERR_CONNECT, 0);
 
-  for (;;) {  // one pass per request: the first, and the "~" fallback
+  int redirects = 0;
+  for (;;) {  // one pass per request: the first, each redirect, and the "~" fallback
     if (StopRequested()) return PostDone(0);
     long status = 0;
     for (;;) {  // one pass per send: the first, and each resend after credentials
@@ -150,6 +178,34 @@ void CHttpDownloadDlg::RunDownload() {
       if (answer != ERROR_INTERNET_FORCE_RETRY) return FailWithError(IDS_ERR_HTTP_STATUS, status);
     }
     if (status == HTTP_STATUS_OK) break;
+
+    if (IsRedirect(status)) {
+      if (++redirects > kMaxRedirects) return FailWithError(IDS_ERR_HTTP_STATUS, ERROR_HTTP_REDIRECT_FAILED);
+      const UrlParts current{m_dwUrlService, m_strHost, m_nHostPort, m_strRequestPath};
+      UrlParts next;
+      if (!ResolveRedirect(current, QueryText(m_hRequest, HTTP_QUERY_LOCATION), next)) {
+        return FailWithError(IDS_ERR_HTTP_STATUS, status);
+      }
+      if (current.service == AFX_INET_SERVICE_HTTPS && next.service != AFX_INET_SERVICE_HTTPS) {
+        return FailWithError(IDS_ERR_CONNECT, ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR);
+      }
+      ShowStatus(IDS_REDIRECTING, FormatUrl(next).c_str());
+      const bool sameServer = next.server == current.server && next.port == current.port &&
+                              ServiceOf(next.service) == ServiceOf(current.service);
+      m_dwUrlService = next.service;
+      m_strHost = next.server;
+      m_nHostPort = next.port;
+      m_strRequestPath = next.object;
+      InternetCloseHandle(std::exchange(m_hRequest, nullptr));
+      if (!sameServer) {
+        InternetCloseHandle(std::exchange(m_hConnection, nullptr));
+        m_hConnection = Connect();
+        if (m_hConnection == nullptr) return FailWithError(IDS_ERR_CONNECT, 0);
+      }
+      m_hRequest = OpenRequest();
+      if (m_hRequest == nullptr) return FailWithError(IDS_ERR_CONNECT, 0);
+      continue;
+    }
 
     const size_t tilde = m_strRequestPath.find('~');
     if (tilde == std::string::npos || tilde < 1) return FailWithError(IDS_ERR_HTTP_STATUS, status);

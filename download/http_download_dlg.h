@@ -64,6 +64,7 @@ private:
   static void CALLBACK InternetStatusThunk(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info,
                                            DWORD infoLength);
   void OnInternetStatus(HINTERNET handle, DWORD status, LPVOID info, DWORD infoLength);
+  HINTERNET Connect();
   HINTERNET OpenRequest();
 
   // The progress display (called by the worker, and by Cancel for the status line).

@@ -25,6 +25,13 @@ bool SameIgnoringCase(const std::string& a, const char* b) {
   return true;
 }
 
+const Scheme* SchemeOf(uint32_t service) {
+  for (const Scheme& scheme : kSchemes) {
+    if (scheme.service == service) return &scheme;
+  }
+  return nullptr;
+}
+
 bool ParsePort(const std::string& text, uint16_t& port) {
   if (text.empty() || text.size() > 5) return false;
   unsigned value = 0;
@@ -76,5 +83,37 @@ BOOL AfxParseURL(const char* url, uint32_t& service, std::string& server, std::s
   server = host;
   object = rest;
   port = parsedPort;
+  return 1;
+}
+
+std::string FormatUrl(const UrlParts& parts) {
+  const Scheme* scheme = SchemeOf(parts.service);
+  std::string url = std::string(scheme != nullptr ? scheme->name : "http") + "://" + parts.server;
+  if (scheme == nullptr || parts.port != scheme->defaultPort) url += ":" + std::to_string(parts.port);
+  return url + parts.object;
+}
+
+BOOL ResolveRedirect(const UrlParts& base, const std::string& location, UrlParts& target) {
+  if (location.empty()) return 0;
+  UrlParts next;
+  if (location.find("://") != std::string::npos) {
+    if (!AfxParseURL(location.c_str(), next.service, next.server, next.object, next.port)) return 0;
+  } else if (location.compare(0, 2, "//") == 0) {
+    const Scheme* scheme = SchemeOf(base.service);
+    if (scheme == nullptr) return 0;
+    const std::string absolute = scheme->name + (":" + location);
+    if (!AfxParseURL(absolute.c_str(), next.service, next.server, next.object, next.port)) return 0;
+  } else {
+    next = base;
+    if (location[0] == '/') {
+      next.object = location;
+    } else {
+      const std::string path = base.object.substr(0, base.object.find_first_of("?#"));
+      next.object = path.substr(0, path.rfind('/') + 1) + location;
+    }
+    const size_t fragment = next.object.find('#');
+    if (fragment != std::string::npos) next.object.erase(fragment);
+  }
+  target = next;
   return 1;
 }

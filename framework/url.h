@@ -21,3 +21,20 @@ enum : uint32_t {
 // the outputs unspecified, for a URL without a known scheme, without a server, or with a port that
 // is not a number from 1 to 65535.
 BOOL AfxParseURL(const char* url, uint32_t& service, std::string& server, std::string& object, uint16_t& port);
+
+// Where a request goes: what AfxParseURL yields.
+struct UrlParts {
+  uint32_t service = 0;
+  std::string server;
+  uint16_t port = 0;
+  std::string object;  // path and query, starting with "/"
+};
+
+// The URL of `parts` as text: "scheme://server[:port]object", the port only when it is not the
+// scheme's default.
+std::string FormatUrl(const UrlParts& parts);
+
+// The target of a redirect whose Location header says `location`, for a request to `base`: an
+// absolute URL, a scheme-relative one ("//server/path"), an absolute path, or a path relative to
+// the base object's directory. FALSE for an empty or unparsable location.
+BOOL ResolveRedirect(const UrlParts& base, const std::string& location, UrlParts& target);

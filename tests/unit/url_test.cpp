@@ -54,3 +54,42 @@ TEST(ParseUrl, Refused) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Redirect, LocationsResolveAgainstTheRequest) {
+  const UrlParts base{AFX_INET_SERVICE_HTTP, "host", 8080, "/files/dir/setup.exe?x=1"};
+  struct Case {
+    const char* location;
+    const char* url;
+  };
+  const Case cases[] = {
+      {"http://other/a.exe", "http://other/a.exe"},
+      {"https://other:8443/a.exe", "https://other:8443/a.exe"},
+      {"//mirror/b.exe", "http://mirror/b.exe"},
+      {"/root.exe", "http://host:8080/root.exe"},
+      {"c.exe", "http://host:8080/files/dir/c.exe"},
+      {"../up.exe?q", "http://host:8080/files/dir/../up.exe?q"},
+      {"/frag.exe#part", "http://host:8080/frag.exe"},
+  };
+  for (const Case& c : cases) {
+    UrlParts target;
+    ASSERT_TRUE(ResolveRedirect(base, c.location, target)) << c.location;
+    EXPECT_EQ(FormatUrl(target), c.url) << c.location;
+  }
+  UrlParts untouched{AFX_INET_SERVICE_FTP, "kept", 21, "/kept"};
+  for (const char* refused : {"", "gopher://", "http://host:99999/x", "mailto://x"}) {
+    EXPECT_FALSE(ResolveRedirect(base, refused, untouched)) << refused;
+    EXPECT_EQ(FormatUrl(untouched), "ftp://kept/kept");
+  }
+}
+
+TEST(Redirect, UrlTextOmitsDefaultPorts) {
+  EXPECT_EQ(FormatUrl({AFX_INET_SERVICE_HTTP, "h", 80, "/p"}), "http://h/p");
+  EXPECT_EQ(FormatUrl({AFX_INET_SERVICE_HTTPS, "h", 443, "/p"}), "https://h/p");
+  EXPECT_EQ(FormatUrl({AFX_INET_SERVICE_HTTPS, "h", 80, "/p"}), "https://h:80/p");
+  EXPECT_EQ(FormatUrl({AFX_INET_SERVICE_HTTP, "127.0.0.1", 18080, "/files/setup64.exe"}),
+            "http://127.0.0.1:18080/files/setup64.exe");
+}
+
+}  // namespace
