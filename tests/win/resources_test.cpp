@@ -332,6 +332,22 @@ void WalkRiff(const std::string& bytes, size_t begin, size_t end, const std::str
   }
 }
 
+// The codec and GDI handles the animation tests hold.
+namespace test_policy {
+struct Codec : handle_policy::NullIsInvalid<HIC> {
+  static void Close(HIC codec) { ICClose(codec); }
+};
+struct MemoryDc : handle_policy::NullIsInvalid<HDC> {
+  static void Close(HDC dc) { DeleteDC(dc); }
+};
+struct GdiObject : handle_policy::NullIsInvalid<HGDIOBJ> {
+  static void Close(HGDIOBJ object) { DeleteObject(object); }
+};
+}  // namespace test_policy
+using UniqueCodec = UniqueAny<HIC, test_policy::Codec>;
+using UniqueMemoryDc = UniqueAny<HDC, test_policy::MemoryDc>;
+using UniqueGdiObject = UniqueAny<HGDIOBJ, test_policy::GdiObject>;
+
 class Animation : public SetupResources {
  protected:
   void SetUp() override {
@@ -353,6 +369,54 @@ class Animation : public SetupResources {
     auto found = All(path);
     EXPECT_EQ(found.size(), 1u) << path;
     return found.size() == 1 ? found[0] : nullptr;
+  }
+  // The index flags of frame i.
+  DWORD IndexFlags(size_t i) const {
+    const RiffChunk* index = One("idx1");
+    return index ? Read<DWORD>(avi_, index->data + 16 * i + 4) : 0;
+  }
+  // The palette as 0xRRGGBB.
+  std::vector<DWORD> Palette() const {
+    std::vector<DWORD> colours;
+    if (const RiffChunk* strf = One("hdrl/strl/strf")) {
+      const auto format = Read<BITMAPINFOHEADER>(avi_, strf->data);
+      for (DWORD i = 0; i < format.biClrUsed; ++i)
+        colours.push_back(Read<DWORD>(avi_, strf->data + format.biSize + 4 * i) & 0xFFFFFF);
+    }
+    return colours;
+  }
+
+  // The frames through the platform's video codec, as the animation control decodes them: into
+  // one picture buffer that each frame's data is applied onto, frame 0 first. `shown` gets the
+  // picture after each frame; `alone` each frame applied onto an unwritten buffer (0xFF, no colour
+  // of the palette). Pictures are 272 x 60 palette indices, rows bottom-up.
+  void Decode(std::vector<std::string>& shown, std::vector<std::string>& alone) const {
+    const RiffChunk* strf = One("hdrl/strl/strf");
+    ASSERT_TRUE(strf);
+    std::string input_format = avi_.substr(strf->data, strf->size);
+    auto* in = reinterpret_cast<BITMAPINFOHEADER*>(&input_format[0]);
+    std::string output_format = input_format;  // same size and palette, uncompressed
+    auto* out = reinterpret_cast<BITMAPINFOHEADER*>(&output_format[0]);
+    out->biCompression = BI_RGB;
+    out->biSizeImage = ((out->biWidth + 3) & ~3) * out->biHeight;
+
+    UniqueCodec codec(ICOpen(ICTYPE_VIDEO, mmioFOURCC('m', 'r', 'l', 'e'), ICMODE_DECOMPRESS));
+    ASSERT_TRUE(codec) << "no decoder for 'mrle'";
+    ASSERT_EQ(ICDecompressQuery(codec.get(), in, out), ICERR_OK);
+    ASSERT_EQ(ICDecompressBegin(codec.get(), in, out), ICERR_OK);
+    std::string picture(out->biSizeImage, '\xFF');
+    for (const RiffChunk* frame : All("movi/00dc")) {
+      std::string data = avi_.substr(frame->data, frame->size);
+      in->biSizeImage = frame->size;
+      // Flags 0, as the control passes them for every frame.
+      ASSERT_EQ(ICDecompress(codec.get(), 0, in, &data[0], out, &picture[0]), DWORD(ICERR_OK))
+          << "frame " << shown.size();
+      shown.push_back(picture);
+      std::string blank(out->biSizeImage, '\xFF');
+      ASSERT_EQ(ICDecompress(codec.get(), 0, in, &data[0], out, &blank[0]), DWORD(ICERR_OK));
+      alone.push_back(blank);
+    }
+    ICDecompressEnd(codec.get());
   }
 
   std::string avi_;
@@ -390,71 +454,58 @@ TEST_F(Animation, HeadersDescribeA272By60Rle8ClipOf33FramesAt10PerSecond) {
   EXPECT_EQ(strf->size, format.biSize + 4 * format.biClrUsed) << "the palette follows the header";
 }
 
-TEST_F(Animation, IndexPointsAtEachOf33KeyFrames) {
+// Frame 0 is the only key frame: the control starts every loop there, and the others code only
+// what changed since the frame before. A player reads a frame into a buffer of the suggested size.
+TEST_F(Animation, IndexMarksFrame0AloneAsKeyAndTheBufferFitsTheLargestFrame) {
   const auto frames = All("movi/00dc");
   EXPECT_EQ(frames.size(), 33u);
   const RiffChunk* movi = One("movi");
   const RiffChunk* index = One("idx1");
-  ASSERT_TRUE(movi && index);
+  const RiffChunk* avih = One("hdrl/avih");
+  const RiffChunk* strh = One("hdrl/strl/strh");
+  ASSERT_TRUE(movi && index && avih && strh);
   ASSERT_EQ(index->size, 16u * frames.size());
+  DWORD largest = 0;
   for (size_t i = 0; i < frames.size(); ++i) {
     const size_t entry = index->data + 16 * i;
     EXPECT_EQ(FourCC(avi_, entry), "00dc");
-    EXPECT_TRUE(Read<DWORD>(avi_, entry + 4) & AVIIF_KEYFRAME) << "frame " << i;
+    EXPECT_EQ(Read<DWORD>(avi_, entry + 4), i == 0 ? DWORD(AVIIF_KEYFRAME) : 0u) << "frame " << i;
     // Offsets count from the 'movi' list type and point at the chunk header.
     EXPECT_EQ(movi->data + Read<DWORD>(avi_, entry + 8) + 8, frames[i]->data) << "frame " << i;
     EXPECT_EQ(Read<DWORD>(avi_, entry + 12), frames[i]->size) << "frame " << i;
+    largest = std::max<DWORD>(largest, frames[i]->size);
   }
+  EXPECT_EQ(Read<DWORD>(avi_, avih->data + 28), largest) << "main header";
+  EXPECT_EQ(Read<DWORD>(avi_, strh->data + 36), largest) << "stream header";
 }
 
-// The frames through the platform's video codec, as the animation control decodes them.
-TEST_F(Animation, EveryFrameDecodesWholeAndTheLoopCloses) {
-  const RiffChunk* strh = One("hdrl/strl/strh");
-  const RiffChunk* strf = One("hdrl/strl/strf");
-  ASSERT_TRUE(strh && strf);
-  std::string input_format = avi_.substr(strf->data, strf->size);
-  auto* in = reinterpret_cast<BITMAPINFOHEADER*>(&input_format[0]);
-
-  std::string output_format = input_format;  // same size and palette, uncompressed
-  auto* out = reinterpret_cast<BITMAPINFOHEADER*>(&output_format[0]);
-  out->biCompression = BI_RGB;
-  out->biSizeImage = ((out->biWidth + 3) & ~3) * out->biHeight;
-
-  HIC codec = ICOpen(ICTYPE_VIDEO, mmioFOURCC('m', 'r', 'l', 'e'), ICMODE_DECOMPRESS);
-  ASSERT_NE(codec, nullptr) << "no decoder for 'mrle'";
-  ASSERT_EQ(ICDecompressQuery(codec, in, out), ICERR_OK);
-  ASSERT_EQ(ICDecompressBegin(codec, in, out), ICERR_OK);
-
-  std::vector<std::string> pictures;
-  for (const RiffChunk* frame : All("movi/00dc")) {
-    std::string data = avi_.substr(frame->data, frame->size);
-    in->biSizeImage = frame->size;
-    // 0xFF is no colour of the palette: a pixel the stream leaves unwritten keeps it.
-    std::string picture(out->biSizeImage, '\xFF');
-    EXPECT_EQ(ICDecompress(codec, 0, in, &data[0], out, &picture[0]), DWORD(ICERR_OK));
-    pictures.push_back(picture);
-  }
-  ICDecompressEnd(codec);
-  ICClose(codec);
-
-  ASSERT_EQ(pictures.size(), 33u);
-  for (size_t i = 0; i < pictures.size(); ++i) {
-    const std::string& p = pictures[i];
-    EXPECT_LT(static_cast<BYTE>(*std::max_element(
-                  p.begin(), p.end(),
-                  [](char a, char b) { return static_cast<BYTE>(a) < static_cast<BYTE>(b); })),
-              in->biClrUsed)
+TEST_F(Animation, PlayedInOrderEveryFrameChangesThePictureAndTheLoopCloses) {
+  std::vector<std::string> shown, alone;
+  ASSERT_NO_FATAL_FAILURE(Decode(shown, alone));
+  ASSERT_EQ(shown.size(), 33u);
+  const BYTE colours = static_cast<BYTE>(Palette().size());
+  auto highest = [](const std::string& p) {
+    return static_cast<BYTE>(*std::max_element(p.begin(), p.end(), [](char a, char b) {
+      return static_cast<BYTE>(a) < static_cast<BYTE>(b);
+    }));
+  };
+  for (size_t i = 0; i < shown.size(); ++i) {
+    EXPECT_LT(highest(shown[i]), colours)
         << "frame " << i << " leaves pixels unwritten or uses colours outside the palette";
+    if (IndexFlags(i) & AVIIF_KEYFRAME) {
+      EXPECT_LT(highest(alone[i]), colours) << "key frame " << i << " does not stand alone";
+    }
     if (i > 0) {
-      EXPECT_TRUE(p != pictures[i - 1]) << "frame " << i << " repeats the one before";
+      EXPECT_TRUE(shown[i] != shown[i - 1]) << "frame " << i << " repeats the one before";
     }
   }
-  EXPECT_TRUE(pictures.front() == pictures.back()) << "the loop jumps";
+  // The loop restarts at key frame 0 after frame 32: the two must show the same picture.
+  EXPECT_TRUE(shown.front() == shown.back()) << "the loop jumps";
 
   // ACS_TRANSPARENT takes the first frame's top-left pixel as the see-through colour: it must be
   // the background, which surrounds the picture.
-  const std::string& first = pictures.front();
-  const int w = out->biWidth, h = out->biHeight;
+  const std::string& first = shown.front();
+  const int w = 272, h = 60;
   const char background = first[0];
   for (int x = 0; x < w; ++x) {
     EXPECT_EQ(first[x], background) << "bottom row, x " << x;
@@ -464,6 +515,183 @@ TEST_F(Animation, EveryFrameDecodesWholeAndTheLoopCloses) {
     EXPECT_EQ(first[y * w], background) << "left column, y " << y;
     EXPECT_EQ(first[y * w + w - 1], background) << "right column, y " << y;
   }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Animation 126 in the animation control
+
+const int kFrameWidth = 272, kFrameHeight = 60;
+const DWORD kBackdrop = 0x000000;   // the parent's brush: no colour of the palette
+const DWORD kUnpainted = 0x123456;  // neither a colour of the palette nor the backdrop
+
+// The download dialog with a black background brush for its static-like children, which the
+// transparent animation control paints its background with.
+INT_PTR CALLBACK BlackBackdropDialogProc(HWND, UINT message, WPARAM, LPARAM) {
+  return message == WM_CTLCOLORSTATIC ? reinterpret_cast<INT_PTR>(GetStockObject(BLACK_BRUSH))
+                                      : FALSE;
+}
+
+// A 32-bit top-down canvas of one frame's size that a control prints itself into.
+class FrameCapture {
+ public:
+  FrameCapture() {
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = kFrameWidth;
+    info.bmiHeader.biHeight = -kFrameHeight;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    bitmap_.reset(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    dc_.reset(CreateCompatibleDC(nullptr));
+    pixels_ = static_cast<DWORD*>(bits);
+    if (bitmap_ && dc_) SelectObject(dc_.get(), bitmap_.get());
+  }
+  explicit operator bool() const { return bitmap_ && dc_ && pixels_; }
+
+  // What `control` shows now, 0xRRGGBB per pixel, rows from the top. A pixel the control does not
+  // paint keeps kUnpainted.
+  std::vector<DWORD> Take(HWND control) {
+    GdiFlush();
+    std::fill(pixels_, pixels_ + kFrameWidth * kFrameHeight, kUnpainted);
+    SendMessageA(control, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc_.get()), PRF_CLIENT);
+    GdiFlush();
+    std::vector<DWORD> taken(pixels_, pixels_ + kFrameWidth * kFrameHeight);
+    for (DWORD& p : taken) p &= 0xFFFFFF;
+    return taken;
+  }
+
+ private:
+  UniqueGdiObject bitmap_;
+  UniqueMemoryDc dc_;  // released before the bitmap selected into it
+  DWORD* pixels_ = nullptr;
+};
+
+// A decoded picture (palette indices, rows bottom-up) as the control shows it: rows from the top,
+// and with `see_through` the background colour replaced by the backdrop.
+std::vector<DWORD> AsShown(const std::string& picture, const std::vector<DWORD>& palette,
+                           bool see_through) {
+  const DWORD background = palette[static_cast<BYTE>(picture[(kFrameHeight - 1) * kFrameWidth])];
+  std::vector<DWORD> pixels;
+  for (int row = 0; row < kFrameHeight; ++row) {
+    for (int x = 0; x < kFrameWidth; ++x) {
+      const DWORD colour =
+          palette.at(static_cast<BYTE>(picture[(kFrameHeight - 1 - row) * kFrameWidth + x]));
+      pixels.push_back(see_through && colour == background ? kBackdrop : colour);
+    }
+  }
+  return pixels;
+}
+
+// "" when the pictures are equal, else where they first differ and by how many pixels.
+std::string Difference(const std::vector<DWORD>& got, const std::vector<DWORD>& want) {
+  if (got.size() != want.size()) return "sizes differ";
+  size_t differing = 0, first = 0;
+  for (size_t i = got.size(); i-- > 0;)
+    if (got[i] != want[i]) ++differing, first = i;
+  if (!differing) return "";
+  char text[160];
+  wsprintfA(text, "%u pixels differ, first at x %u, row %u: shows %06X, decoded %06X",
+            static_cast<unsigned>(differing), static_cast<unsigned>(first % kFrameWidth),
+            static_cast<unsigned>(first / kFrameWidth), static_cast<unsigned>(got[first]),
+            static_cast<unsigned>(want[first]));
+  return text;
+}
+
+struct PlayerCase {
+  const char* name;
+  bool dialogs_own;  // the dialog template's control (ACS_TRANSPARENT), else a bare one
+};
+
+// Each frame drawn by the control (ACM_PLAY from = to = n draws frame n onto the control's
+// picture) equals the codec's picture after frames 0..n, twice round the loop: the second round
+// starts from frame 32's picture, as a looping play does.
+TEST_F(Animation, TheControlStepsThroughTheDecodedFramesTwiceRound) {
+  std::vector<std::string> shown, alone;
+  ASSERT_NO_FATAL_FAILURE(Decode(shown, alone));
+  ASSERT_EQ(shown.size(), 33u);
+  const std::vector<DWORD> palette = Palette();
+  INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_ANIMATE_CLASS | ICC_PROGRESS_CLASS};
+  ASSERT_TRUE(InitCommonControlsEx(&classes));
+
+  const PlayerCase cases[] = {{"the dialog's transparent control", true},
+                              {"a bare control", false}};
+  for (const PlayerCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    UniqueWindow dialog(CreateDialogParamA(setup(), MAKEINTRESOURCEA(IDD_FILE_DOWNLOAD), nullptr,
+                                           BlackBackdropDialogProc, 0));
+    ASSERT_TRUE(dialog);
+    UniqueWindow bare;  // destroyed before its parent
+    HWND control = GetDlgItem(dialog.get(), IDC_ANIMATION);
+    if (!c.dialogs_own) {
+      bare.reset(CreateWindowExA(0, ANIMATE_CLASSA, "", WS_CHILD | WS_VISIBLE, 0, 0, kFrameWidth,
+                                 kFrameHeight, dialog.get(), nullptr, nullptr, nullptr));
+      control = bare.get();
+    }
+    ASSERT_TRUE(control);
+    ASSERT_TRUE(SendMessageA(control, ACM_OPENA, reinterpret_cast<WPARAM>(setup()),
+                             reinterpret_cast<LPARAM>(MAKEINTRESOURCEA(IDR_DOWNLOAD_AVI))));
+    FrameCapture capture;
+    ASSERT_TRUE(capture);
+    for (int round = 0; round < 2; ++round) {
+      for (int n = 0; n < 33; ++n) {
+        ASSERT_TRUE(SendMessageA(control, ACM_PLAY, 1, MAKELONG(n, n))) << "frame " << n;
+        EXPECT_EQ(Difference(capture.Take(control), AsShown(shown[n], palette, c.dialogs_own)), "")
+            << "round " << round << ", frame " << n;
+      }
+    }
+    SendMessageA(control, ACM_OPENA, 0, 0);
+  }
+}
+
+// Played as the download dialog plays it (from frame 0 to the last, looping until stopped), the
+// control shows one of the decoded frames whenever it is looked at, and goes round the loop.
+TEST_F(Animation, PlayingInALoopTheControlShowsOnlyTheDecodedFrames) {
+  std::vector<std::string> shown, alone;
+  ASSERT_NO_FATAL_FAILURE(Decode(shown, alone));
+  ASSERT_EQ(shown.size(), 33u);
+  const std::vector<DWORD> palette = Palette();
+  std::vector<std::vector<DWORD>> frames;
+  for (const std::string& picture : shown) frames.push_back(AsShown(picture, palette, false));
+  INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_ANIMATE_CLASS};
+  ASSERT_TRUE(InitCommonControlsEx(&classes));
+
+  UniqueWindow dialog(CreateDialogParamA(setup(), MAKEINTRESOURCEA(IDD_FILE_DOWNLOAD), nullptr,
+                                         BlackBackdropDialogProc, 0));
+  ASSERT_TRUE(dialog);
+  UniqueWindow control(CreateWindowExA(0, ANIMATE_CLASSA, "", WS_CHILD | WS_VISIBLE, 0, 0,
+                                       kFrameWidth, kFrameHeight, dialog.get(), nullptr, nullptr,
+                                       nullptr));
+  ASSERT_TRUE(control);
+  ASSERT_TRUE(SendMessageA(control.get(), ACM_OPENA, reinterpret_cast<WPARAM>(setup()),
+                           reinterpret_cast<LPARAM>(MAKEINTRESOURCEA(IDR_DOWNLOAD_AVI))));
+  FrameCapture capture;
+  ASSERT_TRUE(capture);
+  ASSERT_TRUE(SendMessageA(control.get(), ACM_PLAY, static_cast<WPARAM>(-1), 0xFFFF0000));
+
+  // 40 frames' time: past the end of the loop and into the next round.
+  std::vector<bool> seen(frames.size());
+  int looks = 0, wraps = 0, last = -1;
+  for (const DWORD start = GetTickCount(); GetTickCount() - start < 4000; Sleep(25)) {
+    const std::vector<DWORD> now = capture.Take(control.get());
+    if (now == std::vector<DWORD>(now.size(), kUnpainted)) continue;  // nothing drawn yet
+    ++looks;
+    const auto match = std::find(frames.begin(), frames.end(), now);
+    if (match == frames.end()) {
+      const int closest = last < 0 ? 0 : last;
+      ADD_FAILURE() << "look " << looks << " shows no decoded frame: "
+                    << Difference(now, frames[closest]) << " (against frame " << closest << ")";
+      break;
+    }
+    const int n = static_cast<int>(match - frames.begin());  // frame 32 shows as frame 0
+    seen[n] = true;
+    if (n < last) ++wraps;
+    last = n;
+  }
+  SendMessageA(control.get(), ACM_STOP, 0, 0);
+  EXPECT_GE(std::count(seen.begin(), seen.end(), true), 16) << "over " << looks << " looks";
+  EXPECT_GE(wraps, 1) << "the play did not go round the loop";
 }
 
 // ---------------------------------------------------------------------------------------------
