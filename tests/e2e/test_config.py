@@ -1,11 +1,10 @@
 """The embedded configuration under Wine: which key a system uses, the QA rewrite, the local
 package beside the installer, and installers stamped with another configuration."""
 import socket
-import time
 import unittest
 
 from harness import Installer, Prefix, config_text, entries, section_dict
-from wintools import GuiBot, clear_payload_starts, make_package, payload_starts
+from wintools import GuiBot, clear_payload_starts, make_package, wait_for_starts
 
 EXTRACTED = "vkinstlightx.ini"
 
@@ -15,17 +14,6 @@ def closed_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
-
-
-def wait_for_starts(prefix, count, timeout=10.0):
-    """The payload is started by the shell and runs on after the installer has ended."""
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        starts = payload_starts(prefix)
-        if len(starts) >= count:
-            return starts
-        time.sleep(0.1)
-    return payload_starts(prefix)
 
 
 class ConfigTest(unittest.TestCase):
@@ -50,8 +38,6 @@ class ConfigTest(unittest.TestCase):
         return self.prefix.records()
 
     def started_packages(self, expected_count):
-        if expected_count == 0:
-            time.sleep(1.0)  # a start would have been recorded by now
         starts = wait_for_starts(self.prefix, expected_count)
         self.assertEqual(len(starts), expected_count, starts)
         return [(path.rsplit("\\", 2)[-2], command) for path, command in starts]

@@ -3,12 +3,11 @@ parameters, and the refusal of a desktop user who is not an administrator."""
 import pathlib
 import shutil
 import tempfile
-import time
 import unittest
 
 from harness import BINARY_DIR, STATUS_FILE, Installer, Prefix, config_text, entries, read_ini, section_dict
 from servers import Nginx
-from wintools import GuiBot, clear_payload_starts, make_package, payload_starts
+from wintools import GuiBot, clear_payload_starts, make_package, wait_for_starts
 
 CAPTION = "Quillmoor Internet Security"
 NOT_YET = f"The latest version of {CAPTION} is not yet available. Please, try later."
@@ -27,15 +26,6 @@ ADMIN_REQUIRED = "\\n".join([
     "Thanks for your understanding \u2013 this is the only way that we can protect you against spyware, "
     "viruses and other cyber-threats.",
 ])
-
-
-def wait_for_starts(prefix, count, timeout=10.0):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline and len(payload_starts(prefix)) < count:
-        time.sleep(0.1)
-    if count == 0:
-        time.sleep(1.0)  # a start would have been recorded by now
-    return payload_starts(prefix)
 
 
 class LaunchTest(unittest.TestCase):

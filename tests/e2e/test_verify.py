@@ -7,12 +7,11 @@ import pathlib
 import shutil
 import subprocess
 import tempfile
-import time
 import unittest
 
 from harness import Installer, Prefix, config_text, entries, section_dict
 from servers import Nginx
-from wintools import GuiBot, clear_payload_starts, make_package, payload_starts, trustcert
+from wintools import GuiBot, clear_payload_starts, make_package, trustcert, wait_for_starts
 
 CAPTION = "Quillmoor Internet Security"
 SIGNER = "Quillmoor Test Signer"
@@ -63,15 +62,6 @@ def sign(source, target, cert, key, chain=None):
         args[4:4] = ["-ac", chain]
     _run(args)
     return pathlib.Path(target)
-
-
-def wait_for_starts(prefix, count, timeout=10.0):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline and len(payload_starts(prefix)) < count:
-        time.sleep(0.1)
-    if count == 0:
-        time.sleep(1.0)  # a start would have been recorded by now
-    return payload_starts(prefix)
 
 
 class VerifyTest(unittest.TestCase):

@@ -7,6 +7,7 @@ import re
 import shutil
 import subprocess
 import tempfile
+import time
 
 from harness import BINARY_DIR
 
@@ -72,6 +73,17 @@ def payload_starts(prefix, record=None):
     if not path.exists():
         return []
     return [tuple(line.split("\t", 1)) for line in _decode(path.read_bytes()).splitlines() if line]
+
+
+def wait_for_starts(prefix, count, timeout=10.0):
+    """The payload's starts once there are `count` of them (or after `timeout` s). The shell starts
+    it and it runs on after the installer has ended; for 0 a short wait lets a late start show."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline and len(payload_starts(prefix)) < count:
+        time.sleep(0.1)
+    if count == 0:
+        time.sleep(1.0)
+    return payload_starts(prefix)
 
 
 def clear_payload_starts(prefix):
