@@ -110,7 +110,7 @@ void CHttpDownloadDlg::OnInternetStatus(HINTERNET, DWORD status, LPVOID info, DW
     case INTERNET_STATUS_CONNECTED_TO_SERVER: stringId = IDS_CONNECTED; break;
     case INTERNET_STATUS_REDIRECT: stringId = IDS_REDIRECTING; break;
     default:
-      ShowStatus(IDS_BLANK_STATUS);
+      ShowBlankStatus();
       return;
   }
   const char* text = static_cast<const char*>(info);

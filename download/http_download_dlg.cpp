@@ -141,6 +141,18 @@ void CHttpDownloadDlg::HideWhenSilent() {
 // The progress display.
 
 void CHttpDownloadDlg::ShowStatus(const std::string& text) {
+  m_bStatusBlank.store(false);
+  PutStatusLine(text);
+}
+
+void CHttpDownloadDlg::ShowBlankStatus() {
+  // WinINet sends two such notifications for every block read; a window message to the main thread
+  // for each would cost more than the transfer itself, so a line that is blank already stays so.
+  if (m_bStatusBlank.exchange(true)) return;
+  PutStatusLine(LoadResString(IDS_BLANK_STATUS));
+}
+
+void CHttpDownloadDlg::PutStatusLine(const std::string& text) {
   m_wndStatusLine.SetWindowText(text.c_str());
   LogEvent(text, LOG_FLOW);
   HideWhenSilent();

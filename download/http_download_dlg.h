@@ -71,6 +71,9 @@ private:
   void ShowStatus(const std::string& text);
   void ShowStatus(UINT stringId);
   void ShowStatus(UINT stringId, const char* argument);
+  // The status line for any other connection stage: one blank (string 122).
+  void ShowBlankStatus();
+  void PutStatusLine(const std::string& text);
   void StartAnimation();
   void SizeProgressBar(uint32_t size);
   void MoveProgressBar(uint32_t total);
@@ -95,6 +98,7 @@ private:
   HINTERNET m_hConnection = nullptr;
   HINTERNET m_hRequest = nullptr;
   std::atomic<int> m_bStopRequested{0};
+  std::atomic<bool> m_bStatusBlank{false};  // the status line shows string 122 and nothing else
   BOOL m_bMayClose = FALSE;
   CFile m_fileTarget;
   std::unique_ptr<CWinThread> m_pWorkerThread;
