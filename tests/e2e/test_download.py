@@ -3,13 +3,13 @@ authentication, broken servers, cancel, silent mode and https."""
 import pathlib
 import shutil
 import tempfile
-import threading
 import time
 import unittest
 
-from harness import Installer, Prefix, config_text, entries, section_dict
-from servers import Auth, Nginx, Respond, ScriptedServer, ShortBody, make_certificate
-from wintools import GuiBot, clear_payload_starts, make_package, payload_starts, trustcert
+from harness import Installer, config_text, entries, section_dict
+from installer_case import InstallerTestCase
+from servers import Nginx, ScriptedServer, ShortBody, make_certificate
+from wintools import clear_payload_starts, make_package, payload_starts, trustcert
 
 CAPTION = "Quillmoor Internet Security"
 TARGET_NAME = "~setup.exe"
@@ -31,18 +31,10 @@ class Paced:
         return True
 
 
-class DownloadTest(unittest.TestCase):
+class DownloadTest(InstallerTestCase):
     @classmethod
-    def setUpClass(cls):
-        cls.prefix = Prefix()
-        cls.prefix.set_windows_version("win7")
-        cls.docroot = pathlib.Path(tempfile.mkdtemp(prefix="docroot-"))
-        cls.package = make_package(cls.docroot / "files" / "setup64.exe", 1500000)
-        cls.gui = GuiBot(cls.prefix)
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.docroot, ignore_errors=True)
+    def make_packages(cls, files):
+        cls.package = make_package(files / "setup64.exe", 1500000)
 
     def setUp(self):
         self.prefix.reset_records()

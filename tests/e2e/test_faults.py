@@ -3,20 +3,18 @@ reached, redirects and a redirect loop, a trickle the user cancels, a temporary 
 records that cannot be written, configurations without a usable section, overlong values and
 command lines. Each case checks what the user sees, the install log, the status keys and the files
 left, and that nothing was started."""
-import pathlib
 import random
 import re
-import shutil
 import subprocess
-import tempfile
 import time
 import unittest
 import urllib.parse
 
-from harness import BINARY_DIR, INSTALL_LOG, STATUS_FILE, Installer, Prefix, config_text, entries, section_dict
+from harness import BINARY_DIR, INSTALL_LOG, STATUS_FILE, Installer, config_text, entries, section_dict
+from installer_case import InstallerTestCase
 from servers import (CloseBeforeHeaders, Drip, HugeHeader, Nginx, ResetMidBody, Respond, ScriptedServer,
                      free_port)
-from wintools import GuiBot, Started, clear_payload_starts, make_package, payload_starts
+from wintools import Started, clear_payload_starts, make_package, payload_starts
 
 CAPTION = "Quillmoor Internet Security"
 EXTRACTED = "vkinstlightx.ini"
@@ -36,18 +34,10 @@ RESET_KEYS = {"Progress": "", "Downloaded": "", "Attempted to run downloaded fil
 ABSENT, EMPTY = "absent", "empty"
 
 
-class FaultTest(unittest.TestCase):
+class FaultTest(InstallerTestCase):
     @classmethod
-    def setUpClass(cls):
-        cls.prefix = Prefix()
-        cls.prefix.set_windows_version("win7")
-        cls.docroot = pathlib.Path(tempfile.mkdtemp(prefix="docroot-"))
-        cls.package = make_package(cls.docroot / "files" / "setup64.exe", 1500000)
-        cls.gui = GuiBot(cls.prefix)
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.docroot, ignore_errors=True)
+    def make_packages(cls, files):
+        cls.package = make_package(files / "setup64.exe", 1500000)
 
     def setUp(self):
         self.prefix.reset_records()

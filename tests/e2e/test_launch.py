@@ -1,13 +1,10 @@
 """The whole run under Wine: download, the checks before the start, the start with the configured
 parameters, and the refusal of a desktop user who is not an administrator."""
-import pathlib
-import shutil
-import tempfile
 import unittest
 
-from harness import BINARY_DIR, STATUS_FILE, Installer, Prefix, config_text, entries, read_ini, section_dict
-from servers import Nginx
-from wintools import GuiBot, clear_payload_starts, make_package, wait_for_starts
+from harness import BINARY_DIR, STATUS_FILE, Installer, config_text, entries, section_dict
+from installer_case import InstallerTestCase
+from wintools import clear_payload_starts, make_package, wait_for_starts
 
 CAPTION = "Quillmoor Internet Security"
 NOT_YET = f"The latest version of {CAPTION} is not yet available. Please, try later."
@@ -28,21 +25,13 @@ ADMIN_REQUIRED = "\\n".join([
 ])
 
 
-class LaunchTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.prefix = Prefix()
-        cls.prefix.set_windows_version("win7")
-        cls.docroot = pathlib.Path(tempfile.mkdtemp(prefix="docroot-"))
-        for size in (1000000, 1000001, 1500000):
-            make_package(cls.docroot / "files" / f"{size}.exe", size)
-        cls.server = Nginx(cls.docroot).__enter__()
-        cls.gui = GuiBot(cls.prefix)
+class LaunchTest(InstallerTestCase):
+    serve = True
 
     @classmethod
-    def tearDownClass(cls):
-        cls.server.__exit__(None, None, None)
-        shutil.rmtree(cls.docroot, ignore_errors=True)
+    def make_packages(cls, files):
+        for size in (1000000, 1000001, 1500000):
+            make_package(files / f"{size}.exe", size)
 
     def setUp(self):
         self.prefix.reset_records()

@@ -4,14 +4,12 @@ installers stamped with these keys. Signatures come from osslsigncode with certi
 openssl; the test root is trusted in the prefix's "Root" store while the tests run."""
 import hashlib
 import pathlib
-import shutil
 import subprocess
-import tempfile
 import unittest
 
-from harness import Installer, Prefix, config_text, entries, section_dict
-from servers import Nginx
-from wintools import GuiBot, clear_payload_starts, make_package, trustcert, wait_for_starts
+from harness import Installer, config_text, entries, section_dict
+from installer_case import InstallerTestCase
+from wintools import clear_payload_starts, make_package, trustcert, wait_for_starts
 
 CAPTION = "Quillmoor Internet Security"
 SIGNER = "Quillmoor Test Signer"
@@ -64,25 +62,14 @@ def sign(source, target, cert, key, chain=None):
     return pathlib.Path(target)
 
 
-class VerifyTest(unittest.TestCase):
-    bits = 64
+class VerifyTest(InstallerTestCase):
+    serve = True
     location_key = "WebFile64"
 
     @classmethod
-    def setUpClass(cls):
-        cls.prefix = Prefix(cls.bits)
-        cls.prefix.set_windows_version("win7")
-        cls.docroot = pathlib.Path(tempfile.mkdtemp(prefix="docroot-"))
-        files = cls.docroot / "files"
+    def make_packages(cls, files):
         cls.plain = make_package(files / "plain.exe", PACKAGE_SIZE)
         cls.flipped = flip_byte(cls.plain, files / "flipped.exe")
-        cls.server = Nginx(cls.docroot).__enter__()
-        cls.gui = GuiBot(cls.prefix)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.__exit__(None, None, None)
-        shutil.rmtree(cls.docroot, ignore_errors=True)
 
     def setUp(self):
         self.target = self.prefix.temp_dir / "~setup.exe"

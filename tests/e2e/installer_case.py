@@ -1,0 +1,35 @@
+"""The common ground of the end-to-end test classes that run the installer against packages of
+their own: a prefix reporting Windows 7, a document root for the packages, optionally nginx serving
+it for the whole class, and the GUI automation tool."""
+import pathlib
+import shutil
+import tempfile
+import unittest
+
+from harness import Prefix
+from servers import Nginx
+from wintools import GuiBot
+
+
+class InstallerTestCase(unittest.TestCase):
+    bits = 64      # the prefix: 64- or 32-bit Windows
+    serve = False  # start nginx on the document root for the whole class (cls.server)
+
+    @classmethod
+    def make_packages(cls, files):
+        """Puts the class's packages into `files` (docroot/files)."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.prefix = Prefix(cls.bits)
+        cls.prefix.set_windows_version("win7")
+        cls.docroot = pathlib.Path(tempfile.mkdtemp(prefix="docroot-"))
+        cls.make_packages(cls.docroot / "files")
+        cls.server = Nginx(cls.docroot).__enter__() if cls.serve else None
+        cls.gui = GuiBot(cls.prefix)
+
+    @classmethod
+    def tearDownClass(cls):
+        if cls.server is not None:
+            cls.server.__exit__(None, None, None)
+        shutil.rmtree(cls.docroot, ignore_errors=True)
