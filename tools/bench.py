@@ -418,8 +418,22 @@ def machine():
     return {"nproc": os.cpu_count(), "cpu": cpu, "memory": f"{memory} MiB", "kernel": platform.release(),
             "wine": command_text(["wine", "--version"]), "nginx": command_text(["/usr/sbin/nginx", "-v"]) or
             subprocess.run(["/usr/sbin/nginx", "-v"], capture_output=True, text=True).stderr.strip(),
-            "curl": command_text(["curl", "--version"]).splitlines()[0],
+            "curl": command_text(["curl", "--version"]).splitlines()[0], "i386": i386_path(),
             "commit": command_text(["git", "-C", str(SOURCE_DIR), "describe", "--always", "--dirty"]) or "?"}
+
+
+def i386_path():
+    """How Wine's 32-bit side runs here: natively, or through an emulator that binfmt_misc hands every
+    i386 ELF program to (tools/i386-env.sh). The emulator changes every CPU figure."""
+    for entry in sorted(pathlib.Path("/proc/sys/fs/binfmt_misc").glob("*")):
+        if entry.name in ("register", "status"):
+            continue
+        fields = dict(line.split(" ", 1) for line in entry.read_text().splitlines() if " " in line)
+        if entry.read_text().startswith("enabled") and fields.get("magic", "").endswith("02000300") \
+                and fields.get("magic", "").startswith("7f454c46010101"):
+            emulator = fields.get("interpreter", "?")
+            return f"emulated ({command_text([emulator, '--version']).splitlines()[0]}, through binfmt_misc)"
+    return "native"
 
 
 def load_average():
@@ -535,6 +549,8 @@ def report(bench, info, size, sections, load_before, load_after):
     add(f"Machine: {info['nproc']} CPUs ({info['cpu']}), {info['memory']} memory, Linux {info['kernel']}; "
         f"{info['wine']}; {info['nginx']}; {info['curl']}. Load average before/after: {load_before} / {load_after} "
         "(other work on the machine shows up in every case of a round alike).")
+    add("")
+    add(f"32-bit programs (Wine's 32-bit side, the installer): **{info['i386']}**.")
     add("")
     add("## Installer size")
     add("")

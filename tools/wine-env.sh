@@ -13,6 +13,8 @@ export WINEPREFIX="$WINE_STATE_DIR/prefix64"
 export WINEPREFIX32="$WINE_STATE_DIR/prefix32"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# shellcheck source=tools/i386-env.sh
+source "$SETUP_ROOT/tools/i386-env.sh"
 
 _wine_prepare_prefix() {  # prefix arch
   local prefix=$1 arch=$2
@@ -36,6 +38,9 @@ _wine_free_display() {
 
 wine_env_start() {
   mkdir -p "$WINE_STATE_DIR"
+  if [ "${SETUP_EMULATE_I386:-0}" = 1 ]; then
+    i386_force_start || { echo "wine-env: cannot run 32-bit programs under the emulator" >&2; return 1; }
+  fi
   _wine_prepare_prefix "$WINEPREFIX" win64 || { echo "wine-env: cannot create $WINEPREFIX" >&2; return 1; }
   _wine_prepare_prefix "$WINEPREFIX32" win32 || { echo "wine-env: cannot create $WINEPREFIX32" >&2; return 1; }
   local n
@@ -79,4 +84,5 @@ wine_env_stop() {
     rm -f "$WINE_STATE_DIR/xvfb.pid"
   fi
   rm -f "$WINE_STATE_DIR/env"
+  if [ "${SETUP_EMULATE_I386:-0}" = 1 ]; then i386_force_stop; fi
 }

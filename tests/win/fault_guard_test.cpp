@@ -42,6 +42,20 @@ bool EventExists(const std::string& name) {
   return static_cast<bool>(event);
 }
 
+// The code of the last exception the system dispatched in this process, as a vectored handler sees it
+// before any frame handler. The guard promises to hand on the system's code; which code a fault gets
+// is the system's business (a processor emulator may report a null write as an illegal instruction).
+volatile DWORD lastDispatchedCode = 0;
+LONG CALLBACK NoteDispatchedCode(EXCEPTION_POINTERS* info) {
+  lastDispatchedCode = info->ExceptionRecord->ExceptionCode;
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+const struct DispatchedCodeWatch {
+  DispatchedCodeWatch() : handler(AddVectoredExceptionHandler(1, NoteDispatchedCode)) {}
+  ~DispatchedCodeWatch() { RemoveVectoredExceptionHandler(handler); }
+  void* handler;
+} dispatchedCodeWatch;
+
 // An owner of the test's own kind that counts its releases.
 int releases = 0;
 struct CountingPolicy : handle_policy::NullIsInvalid<int> {
@@ -95,16 +109,24 @@ TEST(FaultGuard, AFaultUnwindsTheWorkAndReleasesWhatItHeld) {
     DWORD handlesBefore = 0, handlesAfter = 0;
     ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &handlesBefore));
     DWORD code = 0;
-    EXPECT_FALSE(RunUnderFaultGuard(AcquireThenFault, &acquired, &code));
-    ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &handlesAfter));
-    EXPECT_EQ(code, static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
+    const bool completed = RunUnderFaultGuard(AcquireThenFault, &acquired, &code);
+    // Everything is observed before the first report: printing a failure may open a handle, which
+    // can take the number a closed one had.
+    const bool countRead = GetProcessHandleCount(GetCurrentProcess(), &handlesAfter);
+    const bool outerClosed = IsClosed(acquired.outerEvent), innerClosed = IsClosed(acquired.innerEvent);
+    const bool outerExists = EventExists(EventName("outer")), innerExists = EventExists(EventName("inner"));
+    const bool blockValid = HeapValidate(GetProcessHeap(), 0, acquired.block);
+    EXPECT_FALSE(completed);
+    ASSERT_TRUE(countRead);
+    EXPECT_NE(code, 0u);
+    EXPECT_EQ(code, lastDispatchedCode);
     ASSERT_NE(acquired.outerEvent, nullptr);
     ASSERT_NE(acquired.innerEvent, nullptr);
-    EXPECT_TRUE(IsClosed(acquired.outerEvent));
-    EXPECT_TRUE(IsClosed(acquired.innerEvent));
-    EXPECT_FALSE(EventExists(EventName("outer")));
-    EXPECT_FALSE(EventExists(EventName("inner")));
-    EXPECT_FALSE(HeapValidate(GetProcessHeap(), 0, acquired.block)) << "heap block freed";
+    EXPECT_TRUE(outerClosed);
+    EXPECT_TRUE(innerClosed);
+    EXPECT_FALSE(outerExists);
+    EXPECT_FALSE(innerExists);
+    EXPECT_FALSE(blockValid) << "heap block freed";
     EXPECT_EQ(releases, 2);
     EXPECT_EQ(handlesAfter, handlesBefore);
     EXPECT_EQ(SehChainHead(), head);
@@ -152,24 +174,28 @@ TEST(FaultGuard, CatchesEveryKindOfStructuredException) {
   struct Case {
     const char* name;
     void (*work)(void*);
-    DWORD code;
+    DWORD raised;  // the code of a raised exception; 0 for a fault, whose code the system picks
   };
   const Case cases[] = {
-      {"write through null", WriteNull, EXCEPTION_ACCESS_VIOLATION},
-      {"read through null", ReadNull, EXCEPTION_ACCESS_VIOLATION},
-      {"integer division by zero", DivideByZero, EXCEPTION_INT_DIVIDE_BY_ZERO},
+      {"write through null", WriteNull, 0},
+      {"read through null", ReadNull, 0},
+      {"integer division by zero", DivideByZero, 0},
       {"raised, continuable", RaiseContinuable, 0xE0000001},
       {"raised, not continuable", RaiseNoncontinuable, 0xE0000002},
-      {"fault inside a system function", FaultInSystemFunction, EXCEPTION_ACCESS_VIOLATION},
-      {"fault in a callback of a system function", FaultInCallback, EXCEPTION_ACCESS_VIOLATION},
+      {"fault inside a system function", FaultInSystemFunction, 0},
+      {"fault in a callback of a system function", FaultInCallback, 0},
   };
   EXCEPTION_REGISTRATION_RECORD* head = SehChainHead();
   for (const Case& c : cases) {
     releases = 0;
     int result = 0;
     DWORD code = 0;
+    lastDispatchedCode = 0;
     EXPECT_FALSE(RunUnderFaultGuard(c.work, &result, &code)) << c.name;
-    EXPECT_EQ(code, c.code) << c.name;
+    EXPECT_EQ(code, lastDispatchedCode) << c.name;
+    if (c.raised != 0) {
+      EXPECT_EQ(code, c.raised) << c.name;
+    }
     EXPECT_EQ(releases, 1) << c.name;
     EXPECT_EQ(SehChainHead(), head) << c.name;
   }
@@ -230,7 +256,8 @@ TEST(FaultGuard, HandlersInsideTheWorkComeFirst) {
       &seen));
   EXPECT_TRUE(seen.badRead);
   EXPECT_FALSE(seen.innerCompleted);
-  EXPECT_EQ(seen.innerCode, static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
+  EXPECT_NE(seen.innerCode, 0u);
+  EXPECT_EQ(seen.innerCode, lastDispatchedCode);
 }
 
 struct OtherThread {
@@ -255,7 +282,8 @@ TEST(FaultGuard, CatchesOnlyOnItsOwnThread) {
       },
       &other));
   EXPECT_FALSE(other.completed);
-  EXPECT_EQ(other.code, static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
+  EXPECT_NE(other.code, 0u);
+  EXPECT_EQ(other.code, lastDispatchedCode);
 }
 
 TEST(FaultGuard, StructuredExceptionsStillWorkAfterAFault) {
