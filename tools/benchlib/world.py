@@ -1,0 +1,44 @@
+"""The Wine world the runs share, as tools/wine-env.sh started it."""
+from harness import Installer, Prefix, config_text
+
+from .display import Display
+from .proc import wineserver_pid, xvfb_pid
+
+CAPTION = "Quillmoor Internet Security"
+TARGET_NAME = "~setup.exe"
+
+
+class World:
+    """The prefix, its wineserver and Xvfb, the packages on nginx and one stamped installer per
+    (package, mode)."""
+
+    def __init__(self, server, docroot):
+        self.prefix = Prefix()
+        self.server_http = server
+        self.docroot = docroot
+        self.xvfb = xvfb_pid()
+        if wineserver_pid(self.prefix.path) is None:
+            raise RuntimeError("no wineserver for the prefix")
+        self.display = Display(self.prefix.env["DISPLAY"])
+        self.installers = {}
+        self.target = self.prefix.temp_dir / TARGET_NAME
+        self.scratch = self.prefix.temp_dir / "bench.out"
+
+    def url(self, size):
+        return self.server_http.url(f"/files/{size}.exe")
+
+    def installer(self, size, silent):
+        key = (size, silent)
+        if key not in self.installers:
+            installer = Installer(self.prefix, directory=f"bench-{size}-{'silent' if silent else 'dialog'}")
+            installer.stamp(config_text(WebFile64=self.url(size), Caption=CAPTION, CompanyNameShort="Quillmoor",
+                                        progressbar="0" if silent else "1"))
+            self.installers[key] = installer
+        return self.installers[key]
+
+    def close(self):
+        for installer in self.installers.values():
+            installer.remove()
+        self.display.close()
+        for path in (self.target, self.scratch):
+            path.unlink(missing_ok=True)
