@@ -11,17 +11,13 @@ import unittest
 
 from harness import BINARY_DIR, SOURCE_DIR, Installer, config_text
 from installer_case import InstallerTestCase
-from test_verify import SIGNER, make_signing_material, sha256, sign
+from test_verify import SIGNER, _run, make_signing_material, sha256, sign
 from wintools import TOOLS_DIR, clear_payload_starts, make_package, run_captured, wait_for_starts
 
 MAKE_INSTALLER = SOURCE_DIR / "tools" / "make-installer"
 NAME = "quillmoor-setup.exe"
 P12_PASSWORD = "p12 secret"
 PEM_PASSWORD = "pem secret"
-
-
-def openssl(*args):
-    subprocess.run(["openssl"] + [str(a) for a in args], check=True, capture_output=True, timeout=60)
 
 
 class MakeInstallerTest(InstallerTestCase):
@@ -42,12 +38,12 @@ class MakeInstallerTest(InstallerTestCase):
         # (under Wine a signature whose issuer cannot be found at all passes the verification).
         cls.chain = d / "chain.crt"
         cls.chain.write_text(cls.cert.read_text() + cls.root.read_text())
-        openssl("pkcs12", "-export", "-in", cls.cert, "-inkey", keys["signer.key"], "-certfile", cls.root,
-                "-passout", f"pass:{P12_PASSWORD}", "-out", cls.p12)
-        openssl("pkey", "-in", keys["signer.key"], "-aes256", "-passout", f"pass:{PEM_PASSWORD}", "-out", cls.encrypted)
+        _run(["openssl", "pkcs12", "-export", "-in", cls.cert, "-inkey", keys["signer.key"], "-certfile", cls.root,
+              "-passout", f"pass:{P12_PASSWORD}", "-out", cls.p12])
+        _run(["openssl", "pkey", "-in", keys["signer.key"], "-aes256", "-passout", f"pass:{PEM_PASSWORD}", "-out", cls.encrypted])
         cls.password_file.write_text(PEM_PASSWORD + "\n")
-        openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "30", "-keyout", d / "tls.key",
-                "-out", d / "tls.crt", "-subj", "/CN=Quillmoor Web", "-addext", "extendedKeyUsage=serverAuth")
+        _run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "30", "-keyout", d / "tls.key",
+              "-out", d / "tls.crt", "-subj", "/CN=Quillmoor Web", "-addext", "extendedKeyUsage=serverAuth"])
         cls.signed_setup = sign(BINARY_DIR / "setup.exe", d / "signed-setup.exe", cls.cert, keys["signer.key"])
         cls.thumbprint = hashlib.sha256(ssl.PEM_cert_to_DER_cert(cls.cert.read_text())).hexdigest()
         cls.trust_root(cls.root)
@@ -100,8 +96,6 @@ class MakeInstallerTest(InstallerTestCase):
                 self.assertEqual(os.listdir(self.out), [NAME], "nothing else is left beside it")
                 verified = run_captured(self.prefix, [TOOLS_DIR / "trustcert.exe", "verify", self.prefix.windows_path(output)])
                 self.assertEqual(verified.stdout.decode().strip(), trust.strip())
-
-                self.prefix.reset_records()
                 clear_payload_starts(self.prefix)
                 installer = Installer(self.prefix, NAME, source=output)
                 self.addCleanup(installer.remove)
