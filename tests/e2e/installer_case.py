@@ -1,6 +1,7 @@
 """The common ground of the end-to-end test classes that run the installer against packages of
 their own: a prefix reporting Windows 7, a document root for the packages, optionally nginx serving
-it for the whole class, and the GUI automation tool."""
+it for the whole class, optionally a root certificate trusted for the whole class, and the GUI
+automation tool."""
 import pathlib
 import shutil
 import tempfile
@@ -8,12 +9,13 @@ import unittest
 
 from harness import Prefix
 from servers import Nginx
-from wintools import GuiBot
+from wintools import GuiBot, trustcert
 
 
 class InstallerTestCase(unittest.TestCase):
     bits = 64      # the prefix: 64- or 32-bit Windows
     serve = False  # start nginx on the document root for the whole class (cls.server)
+    trusted_root = None  # set by trust_root
 
     @classmethod
     def make_packages(cls, files):
@@ -29,7 +31,16 @@ class InstallerTestCase(unittest.TestCase):
         cls.gui = GuiBot(cls.prefix)
 
     @classmethod
+    def trust_root(cls, root):
+        """Puts the certificate file `root` into the prefix's "Root" store until the class ends."""
+        if trustcert(cls.prefix, "add", root) != 0:
+            raise RuntimeError("the test root could not be trusted")
+        cls.trusted_root = root
+
+    @classmethod
     def tearDownClass(cls):
+        if cls.trusted_root is not None:
+            trustcert(cls.prefix, "remove", cls.trusted_root)
         if cls.server is not None:
             cls.server.__exit__(None, None, None)
         shutil.rmtree(cls.docroot, ignore_errors=True)

@@ -9,7 +9,7 @@ import unittest
 
 from harness import Installer, config_text, entries, section_dict
 from installer_case import InstallerTestCase
-from wintools import clear_payload_starts, make_package, trustcert, wait_for_starts
+from wintools import clear_payload_starts, make_package, wait_for_starts
 
 CAPTION = "Quillmoor Internet Security"
 SIGNER = "Quillmoor Test Signer"
@@ -133,14 +133,7 @@ class VerifyOn64BitTest(VerifyTest):
         cls.signed = sign(cls.plain, files / "signed.exe", keys["signer.crt"], keys["signer.key"], keys["root.crt"])
         cls.tampered = flip_byte(cls.signed, files / "tampered.exe")
         cls.untrusted = sign(cls.plain, files / "untrusted.exe", keys["stranger.crt"], keys["stranger.key"])
-        cls.root = keys["root.crt"]
-        if trustcert(cls.prefix, "add", cls.root) != 0:
-            raise RuntimeError("the test root could not be trusted")
-
-    @classmethod
-    def tearDownClass(cls):
-        trustcert(cls.prefix, "remove", cls.root)
-        super().tearDownClass()
+        cls.trust_root(keys["root.crt"])
 
     def test_the_right_hash_starts_the_package(self):
         right = sha256(self.plain)

@@ -1,7 +1,10 @@
 // trustcert: puts a certificate into (or takes it out of) the local machine's "Root" store of the
-// Wine prefix, so that WinINet trusts a test server's self-signed certificate.
+// Wine prefix, so that WinINet trusts a test server's self-signed certificate; or verifies a
+// signed file as the installer verifies a package.
 //   trustcert add|remove|contains <certificate file, DER or PEM>
-// Exit codes: 0 done (contains: present), 1 failed (contains: absent), 2 usage or unreadable file.
+//   trustcert verify <signed file>    prints "0x<trust code> <signer>"
+// Exit codes: 0 done (contains: present; verify: trusted), 1 failed (contains: absent; verify: not
+// trusted), 2 usage or unreadable file.
 #include <windows.h>
 #include <wincrypt.h>
 
@@ -9,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/package_verify.h"
 #include "framework/handle.h"
 
 namespace {
@@ -54,10 +58,18 @@ int Fail(const char* what) {
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    fprintf(stderr, "usage: trustcert add|remove|contains <certificate file>\n");
+    fprintf(stderr, "usage: trustcert add|remove|contains <certificate file> | verify <signed file>\n");
     return 2;
   }
   std::string command = argv[1];
+  if (command == "verify") {
+    UniqueHandle file = HoldPackage(argv[2]);
+    if (!file) return 2;
+    std::string signer;
+    const LONG status = VerifyHeldSignature(file.get(), argv[2], signer);
+    printf("0x%08lX %s\n", static_cast<unsigned long>(status), signer.c_str());
+    return status == 0 ? 0 : 1;
+  }
   if (command != "add" && command != "remove" && command != "contains") return 2;
   std::vector<BYTE> der;
   if (!ReadFileBytes(argv[2], der) || !ToDer(der)) {

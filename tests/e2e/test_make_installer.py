@@ -1,0 +1,133 @@
+"""tools/make-installer: an installer it configures and signs with a certificate under a root the
+prefix trusts passes the platform's trust verification and runs as usual; each bad input is
+refused with its reason, and nothing is left at the output name."""
+import hashlib
+import os
+import shutil
+import ssl
+import subprocess
+import sys
+import unittest
+
+from harness import BINARY_DIR, SOURCE_DIR, Installer, config_text
+from installer_case import InstallerTestCase
+from test_verify import SIGNER, _run, make_signing_material, sha256, sign
+from wintools import TOOLS_DIR, clear_payload_starts, make_package, run_captured, wait_for_starts
+
+MAKE_INSTALLER = SOURCE_DIR / "tools" / "make-installer"
+NAME = "quillmoor-setup.exe"
+P12_PASSWORD = "p12 secret"
+PEM_PASSWORD = "pem secret"
+
+
+class MakeInstallerTest(InstallerTestCase):
+    serve = True
+
+    @classmethod
+    def make_packages(cls, files):
+        cls.package = make_package(files / "package.exe", 1500000)
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        d = cls.docroot / "keys"
+        keys = make_signing_material(d)
+        cls.root, cls.cert = keys["root.crt"], keys["signer.crt"]
+        cls.p12, cls.encrypted, cls.password_file = d / "signer.p12", d / "signer-encrypted.key", d / "password"
+        # Both carry the root after the signer, so that the signature fails where the root is not trusted
+        # (under Wine a signature whose issuer cannot be found at all passes the verification).
+        cls.chain = d / "chain.crt"
+        cls.chain.write_text(cls.cert.read_text() + cls.root.read_text())
+        _run(["openssl", "pkcs12", "-export", "-in", cls.cert, "-inkey", keys["signer.key"], "-certfile", cls.root,
+              "-passout", f"pass:{P12_PASSWORD}", "-out", cls.p12])
+        _run(["openssl", "pkey", "-in", keys["signer.key"], "-aes256", "-passout", f"pass:{PEM_PASSWORD}", "-out", cls.encrypted])
+        cls.password_file.write_text(PEM_PASSWORD + "\n")
+        _run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "30", "-keyout", d / "tls.key",
+              "-out", d / "tls.crt", "-subj", "/CN=Quillmoor Web", "-addext", "extendedKeyUsage=serverAuth"])
+        cls.signed_setup = sign(BINARY_DIR / "setup.exe", d / "signed-setup.exe", cls.cert, keys["signer.key"])
+        cls.thumbprint = hashlib.sha256(ssl.PEM_cert_to_DER_cert(cls.cert.read_text())).hexdigest()
+        cls.trust_root(cls.root)
+
+    def setUp(self):
+        self.out = self.docroot / "out"
+        shutil.rmtree(self.out, ignore_errors=True)
+        self.out.mkdir()
+        self.url = self.server.url("/files/package.exe")
+        self.pinned = {"WebFile64": self.url, "WebFile64Sha256": sha256(self.package), "Caption": "Quillmoor",
+                       "progressbar": "0"}
+
+    def make(self, config, *args, output=None):
+        """Runs make-installer on the configuration text `config` (None: a file that does not
+        exist); the CompletedProcess with texts."""
+        path = self.docroot / ("config.ini" if config is not None else "absent.ini")
+        if config is not None:
+            path.write_text(config, newline="")
+        env = {**os.environ, "P12_PASSWORD": P12_PASSWORD, "WRONG_PASSWORD": "not it"}
+        return subprocess.run([sys.executable, MAKE_INSTALLER, path, output or self.out / NAME] + [str(a) for a in args],
+                              capture_output=True, text=True, env=env, timeout=600)
+
+    def test_a_signed_installer_passes_trust_verification_and_runs_as_usual(self):
+        cases = [
+            ("PKCS#12, password from the environment", ["--cert", self.p12, "--password-env", "P12_PASSWORD"], {},
+             f"0x00000000 {SIGNER}"),
+            ("PEM and an encrypted key, password from a file, replacing the last output",
+             ["--cert", self.chain, "--key", self.encrypted, "--password-file", self.password_file, "--force"], {},
+             f"0x00000000 {SIGNER}"),
+            ("unsigned and unpinned, when told so", ["--allow-unverified", "--force"], {"WebFile64Sha256": ""},
+             "0x800B0100 "),
+        ]
+        for what, args, keys, trust in cases:
+            with self.subTest(what):
+                result = self.make(config_text(**{**self.pinned, **keys}), "--ca", self.root, *args)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                output = self.out / NAME
+                data = output.read_bytes()
+                signed = trust.startswith("0x00000000")
+                self.assertEqual(result.stdout.splitlines()[1:], [
+                    f"  file       {output}",
+                    f"  size       {len(data)} bytes",
+                    f"  sha256     {hashlib.sha256(data).hexdigest()}",
+                    "  version    6.10.18.1",
+                    f"  signer     /CN={SIGNER} (certificate SHA-256 {self.thumbprint})" if signed
+                    else "  signer     none: not signed",
+                    "  WebFile    (not set: nothing is installed on 32-bit Windows)",
+                    f"  WebFile64  {self.url} [http; "
+                    + (f"SHA-256 {sha256(self.package)}]" if signed else "NOT PINNED (--allow-unverified)]")])
+                self.assertEqual(os.listdir(self.out), [NAME], "nothing else is left beside it")
+                verified = run_captured(self.prefix, [TOOLS_DIR / "trustcert.exe", "verify", self.prefix.windows_path(output)])
+                self.assertEqual(verified.stdout.decode().strip(), trust.strip())
+                clear_payload_starts(self.prefix)
+                installer = Installer(self.prefix, NAME, source=output)
+                self.addCleanup(installer.remove)
+                installer.run()
+                self.assertEqual(len(wait_for_starts(self.prefix, 1)), 1, "the package was started")
+
+    def test_bad_inputs_are_refused_and_nothing_is_left_at_the_output(self):
+        pinned = config_text(**self.pinned)
+        existing = self.out / "existing.exe"
+        cases = [(config, args, message, None) for config, args, message in [
+            (config_text(section="install", WebFile64=self.url), [], "the configuration has no [runtime] section"),
+            (config_text(Caption="Quillmoor"), [], "sets neither WebFile nor WebFile64 in [runtime]"),
+            (config_text(WebFile64=self.url), [], "WebFile64 is fetched over plain HTTP"),
+            (config_text(WebFile=self.url, WebFile64="https://localhost/files/package.exe"), [],
+             "WebFile is fetched over plain HTTP"),
+            (config_text(**{**self.pinned, "WebFile64Sha256": "0" * 63}), [], "WebFile64Sha256 is not 64 hex digits"),
+            (None, [], "cannot read the configuration"),
+            (pinned, ["--cert", self.p12, "--password-env", "WRONG_PASSWORD"], "the password does not open"),
+            (pinned, ["--cert", self.cert, "--key", self.encrypted], "is encrypted: give its password"),
+            (pinned, ["--cert", self.root.parent / "tls.crt", "--key", self.root.parent / "tls.key"],
+             "cannot sign code: its extended key usage lacks codeSigning"),
+            (pinned, ["--installer", self.signed_setup], "is already signed: stamping would break its signature"),
+        ]] + [(pinned, [], "exists (replace it with --force)", existing)]
+        for config, args, message, output in cases:
+            with self.subTest(message):
+                existing.write_bytes(b"kept")
+                result = self.make(config, *args, output=output)
+                self.assertEqual(result.returncode, 1, result.stdout)
+                self.assertIn(message, result.stderr)
+                self.assertEqual(os.listdir(self.out), ["existing.exe"])
+                self.assertEqual(existing.read_bytes(), b"kept")
+
+
+if __name__ == "__main__":
+    unittest.main()
