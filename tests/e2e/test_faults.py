@@ -262,8 +262,9 @@ class FaultTest(InstallerTestCase):
         self.assert_nothing_started()
 
     def test_cancel_during_a_trickle_waits_for_the_blocking_read(self):
-        # One byte every 100 ms: a read of one 1024-byte block blocks until the server gives up.
-        limit = 5.0
+        # One byte every 100 ms: a read of one 1024-byte block blocks until the server gives up, long
+        # after the clicks and reads below (each a Wine program start, slow under a 32-bit emulator).
+        limit = 12.0
         body = (self.package.read_bytes())[:3000]
         with ScriptedServer({"/drip.exe": Drip(body, interval=0.1, limit=limit)}) as server:
             process = self.installer(server.url("/drip.exe")).start()
