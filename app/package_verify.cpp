@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "framework/format.h"
+#include "framework/system_library.h"
 #include "records/records.h"
 
 namespace {
@@ -24,13 +25,6 @@ struct TrustApi {
   decltype(&CertVerifyCertificateChainPolicy) chainPolicy = nullptr;
   decltype(&CertGetNameStringA) nameString = nullptr;
 };
-
-HMODULE LoadSystemLibrary(const char* name) {
-  char directory[MAX_PATH] = {};
-  const UINT length = GetSystemDirectoryA(directory, sizeof directory);
-  if (length == 0 || length >= sizeof directory) return nullptr;
-  return LoadLibraryA((std::string(directory) + "\\" + name).c_str());
-}
 
 template <typename Function>
 bool Resolve(const UniqueModule& module, const char* name, Function& function) {
