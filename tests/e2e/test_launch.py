@@ -33,6 +33,7 @@ class LaunchTest(InstallerTestCase):
     def make_packages(cls, files):
         for size in (1000000, 1000001, 1500000):
             make_package(files / f"{size}.exe", size)
+        (files / "zeros.exe").write_bytes(bytes(1500000))
 
     def setUp(self):
         self.prefix.reset_records()
@@ -84,6 +85,14 @@ class LaunchTest(InstallerTestCase):
         _, status = self.prefix.records()
         self.assertEqual(section_dict(status, "Status")["Attempted to run downloaded file"], "true")
         self.assertFalse(marker.exists(), marker.read_text() if marker.exists() else "")
+
+    def test_a_package_the_shell_cannot_start_leaves_the_systems_reason(self):
+        self.installer("zeros", progressbar="0").run()
+        log, status = self.prefix.records()
+        self.assertEqual([t for s, _, t in entries(log) if s.startswith("ERROR ")],
+                         [f"Package could not be started: {self.prefix.windows_path(self.target())} "
+                          "(error 193: Bad EXE format for %1.)"])
+        self.assertEqual(section_dict(status, "Status")["Attempted to run downloaded file"], "true", "attempted")
 
     def test_size_gate_refuses_one_million_bytes_and_starts_one_more(self):
         for silent in (False, True):
