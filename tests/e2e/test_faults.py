@@ -386,7 +386,8 @@ class FaultTest(InstallerTestCase):
         """Installer.stamp for bytes that are no text in any code page."""
         config = installer.dir / "config.ini"
         config.write_bytes(data)
-        result = self.prefix.wine([BINARY_DIR / "tools" / "stampcfg" / "stampcfg.exe", installer.path, config])
+        result = self.prefix.wine([BINARY_DIR / "tools" / "stampcfg" / "stampcfg.exe", "--allow-unverified",
+                                   installer.path, config])
         config.unlink()
         self.assertEqual(result.returncode, 0, result.stderr)
 
