@@ -34,7 +34,8 @@ void LaunchDownloadedPackage(const std::string& targetPath, const RuntimeConfig&
   // Held until the shell has started it: what is checked below is what is started.
   UniqueHandle package = HoldPackage(targetPath);
   if (!package) {
-    LogEvent("Package could not be held for its checks: " + targetPath + " (" + SystemErrorText(GetLastError()) + ")",
+    const DWORD error = GetLastError();
+    LogEvent("Package could not be held for its checks: " + targetPath + " (" + SystemErrorText(error) + ")",
              LOG_ERROR);
     return;
   }
@@ -73,9 +74,8 @@ void StartWithOpen(const std::string& path, const std::string& parameters) {
 void LogShellFailure(const std::string& path) {
   // The shell's own answer is no system error number (31 is "no association", not error 31).
   const DWORD error = GetLastError();
-  LogEvent("Package could not be started: " + path + " (" + (error != 0 ? SystemErrorText(error) : "no reason given") +
-               ")",
-           LOG_ERROR);
+  const std::string reason = error != 0 ? SystemErrorText(error) : "no reason given";
+  LogEvent("Package could not be started: " + path + " (" + reason + ")", LOG_ERROR);
 }
 
 BOOL ConfirmPackageChecks(const RuntimeConfig& config) {
