@@ -1,6 +1,5 @@
 #include "app/installer_app.h"
 
-#include <shellapi.h>
 #include <stdlib.h>
 
 #include "app/admin_message.h"
@@ -50,7 +49,7 @@ void CInstallerApp::WriteLogBannerAndTrim() {
 
 void CInstallerApp::StartLocalPackage() {
   const std::string parameters = m_strAcValue.empty() ? std::string() : "/ac " + m_strAcValue;
-  ShellExecuteA(nullptr, "open", m_config.location.c_str(), parameters.c_str(), nullptr, SW_SHOW);
+  StartWithOpen(m_config.location, parameters);
   RecordStatus("Attempted to run local file", "true");
 }
 

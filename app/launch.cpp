@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include "app/package_verify.h"
+#include "framework/error_text.h"
 #include "framework/handle.h"
 #include "framework/resources.h"
 #include "probes/version_probes.h"
@@ -32,7 +33,12 @@ void LaunchDownloadedPackage(const std::string& targetPath, const RuntimeConfig&
   }
   // Held until the shell has started it: what is checked below is what is started.
   UniqueHandle package = HoldPackage(targetPath);
-  if (!package) return;
+  if (!package) {
+    const DWORD error = GetLastError();
+    LogEvent("Package could not be held for its checks: " + targetPath + " (" + SystemErrorText(error) + ")",
+             LOG_ERROR);
+    return;
+  }
   if (IsTooSmallToRun(GetFileSize(package.get(), nullptr))) {
     package.reset();
     std::string message;
@@ -53,11 +59,23 @@ void LaunchDownloadedPackage(const std::string& targetPath, const RuntimeConfig&
 
   LogEvent("Attempting to run " + targetPath, LOG_FLOW);
   if (HasKnownFolderApi()) {
-    RunElevated(nullptr, targetPath.c_str(), config.parameters.c_str(), nullptr);
+    if (!RunElevated(nullptr, targetPath.c_str(), config.parameters.c_str(), nullptr)) LogShellFailure(targetPath);
   } else {
-    ShellExecuteA(nullptr, "open", targetPath.c_str(), config.parameters.c_str(), nullptr, SW_SHOW);
+    StartWithOpen(targetPath, config.parameters);
   }
   RecordStatus("Attempted to run downloaded file", "true");
+}
+
+void StartWithOpen(const std::string& path, const std::string& parameters) {
+  const HINSTANCE result = ShellExecuteA(nullptr, "open", path.c_str(), parameters.c_str(), nullptr, SW_SHOW);
+  if (reinterpret_cast<INT_PTR>(result) <= 32) LogShellFailure(path);
+}
+
+void LogShellFailure(const std::string& path) {
+  // The shell's own answer is no system error number (31 is "no association", not error 31).
+  const DWORD error = GetLastError();
+  const std::string reason = error != 0 ? SystemErrorText(error) : "no reason given";
+  LogEvent("Package could not be started: " + path + " (" + reason + ")", LOG_ERROR);
 }
 
 BOOL ConfirmPackageChecks(const RuntimeConfig& config) {

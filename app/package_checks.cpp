@@ -1,7 +1,12 @@
 #include "app/package_checks.h"
 
+#include "app/config_source.h"
+#include "app/profile_text.h"
+#include "framework/url.h"
+
 namespace {
 const char kRequireSignatureKey[] = "RequireSignature";
+const char kSignerThumbprintKey[] = "SignerThumbprint";
 
 int HexDigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -35,7 +40,8 @@ std::string FormatSha256(const Sha256Digest& digest) {
 }
 
 PackageChecks ReadPackageChecks(const std::string& hashKey, const std::string& hashValue,
-                                const std::string& requireSignature, const std::string& signerName) {
+                                const std::string& requireSignature, const std::string& signerName,
+                                const std::string& signerThumbprint) {
   PackageChecks checks;
   if (!hashValue.empty()) {
     if (!ParseSha256(hashValue, checks.expectedHash)) {
@@ -48,7 +54,30 @@ PackageChecks ReadPackageChecks(const std::string& hashKey, const std::string& h
     checks.malformedKey = kRequireSignatureKey;
     return checks;
   }
+  if (!signerThumbprint.empty()) {
+    if (!ParseSha256(signerThumbprint, checks.signerThumbprint)) {
+      checks.malformedKey = kSignerThumbprintKey;
+      return checks;
+    }
+    checks.thumbprintConfigured = true;
+  }
   checks.signerName = signerName;
-  checks.requireSignature = requireSignature == "1" || !signerName.empty();
+  checks.requireSignature = requireSignature == "1" || !signerName.empty() || checks.thumbprintConfigured;
   return checks;
+}
+
+bool IsLocationPinned(const std::string& configText, const std::string& locationKey) {
+  auto value = [&configText](const std::string& key) { return ProfileValue(configText, "runtime", key); };
+  const std::string location = value(locationKey);
+  uint32_t service = 0;
+  std::string server, object;
+  uint16_t port = 0;
+  if (!IsHttpLocation(location) || !AfxParseURL(location.c_str(), service, server, object, port) ||
+      service != AFX_INET_SERVICE_HTTP) {
+    return true;
+  }
+  const std::string hashKey = HashKeyFor(locationKey);
+  const PackageChecks checks = ReadPackageChecks(hashKey, value(hashKey), value(kRequireSignatureKey),
+                                                 value("SignerName"), value(kSignerThumbprintKey));
+  return checks.malformedKey.empty() && (checks.hashConfigured || checks.requireSignature);
 }

@@ -1,6 +1,7 @@
 // What the configuration asks of a downloaded package before it is started: a SHA-256 value for
-// the location key in use, and an Authenticode signature, optionally by a named signer. Every key
-// is optional; a configuration without them asks for nothing.
+// the location key in use, and an Authenticode signature, optionally by a named signer or by one
+// signing certificate. Every key is optional; a configuration without them asks for nothing. And
+// whether a configuration pins what it downloads at all.
 #pragma once
 
 #include <array>
@@ -13,6 +14,8 @@ struct PackageChecks {
   Sha256Digest expectedHash = {};
   bool requireSignature = false;
   std::string signerName;    // when not empty, the signer's display name must be exactly this
+  bool thumbprintConfigured = false;
+  Sha256Digest signerThumbprint = {};  // when configured, the signing certificate's SHA-256
   std::string malformedKey;  // the key whose value cannot be used; empty when every value can
 };
 
@@ -27,9 +30,18 @@ bool ParseSha256(const std::string& text, Sha256Digest& digest);
 // 64 lower-case hex digits.
 std::string FormatSha256(const Sha256Digest& digest);
 
-// The checks from the values as read (an absent key reads as ""). `hashValue` is empty or 64 hex
-// digits; `requireSignature` is "", "0" or "1" (empty means 0). Any other value names its key in
-// `malformedKey`, and the download must then be refused. A signer name asks for a signature by
-// itself: a signer cannot be checked without one.
+// The checks from the values as read (an absent key reads as ""). `hashValue` and
+// `signerThumbprint` are empty or 64 hex digits; `requireSignature` is "", "0" or "1" (empty means
+// 0). Any other value names its key in `malformedKey` (the first of the hash key, RequireSignature
+// and SignerThumbprint), and the download must then be refused. A signer name or thumbprint asks
+// for a signature by itself: a signer cannot be checked without one.
 PackageChecks ReadPackageChecks(const std::string& hashKey, const std::string& hashValue,
-                                const std::string& requireSignature, const std::string& signerName);
+                                const std::string& requireSignature, const std::string& signerName,
+                                const std::string& signerThumbprint);
+
+// Whether what `locationKey` ("WebFile" or "WebFile64") names in the configuration text
+// `configText` (section "runtime", read as GetPrivateProfileStringA reads the extracted file) is
+// pinned. Only a plain http:// URL can be unpinned: it is, unless the text holds a usable SHA-256
+// under HashKeyFor(locationKey) or asks for a signature (RequireSignature=1, SignerName,
+// SignerThumbprint), every value usable. Local paths and https:// URLs count as pinned.
+bool IsLocationPinned(const std::string& configText, const std::string& locationKey);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "framework/format.h"
+#include "framework/system_library.h"
 #include "records/records.h"
 
 namespace {
@@ -23,14 +24,9 @@ struct TrustApi {
   decltype(&WTHelperGetProvSignerFromChain) signerFromChain = nullptr;
   decltype(&CertVerifyCertificateChainPolicy) chainPolicy = nullptr;
   decltype(&CertGetNameStringA) nameString = nullptr;
+  // Windows Vista and later; without it no certificate can be hashed.
+  BOOL(WINAPI* hashCertificate)(LPCWSTR, DWORD, void*, const BYTE*, DWORD, BYTE*, DWORD*) = nullptr;
 };
-
-HMODULE LoadSystemLibrary(const char* name) {
-  char directory[MAX_PATH] = {};
-  const UINT length = GetSystemDirectoryA(directory, sizeof directory);
-  if (length == 0 || length >= sizeof directory) return nullptr;
-  return LoadLibraryA((std::string(directory) + "\\" + name).c_str());
-}
 
 template <typename Function>
 bool Resolve(const UniqueModule& module, const char* name, Function& function) {
@@ -42,6 +38,7 @@ bool Resolve(const UniqueModule& module, const char* name, Function& function) {
 bool LoadTrustApi(TrustApi& api) {
   api.wintrust.reset(LoadSystemLibrary("wintrust.dll"));
   api.crypt32.reset(LoadSystemLibrary("crypt32.dll"));
+  Resolve(api.crypt32, "CryptHashCertificate2", api.hashCertificate);
   return Resolve(api.wintrust, "WinVerifyTrust", api.verifyTrust) &&
          Resolve(api.wintrust, "WTHelperProvDataFromStateData", api.providerData) &&
          Resolve(api.wintrust, "WTHelperGetProvSignerFromChain", api.signerFromChain) &&
@@ -94,7 +91,7 @@ bool HashHeldFile(HANDLE file, Sha256Digest& digest, DWORD& error) {
   return true;
 }
 
-LONG VerifyHeldSignature(HANDLE file, const std::string& path, std::string& signer) {
+LONG VerifyHeldSignature(HANDLE file, const std::string& path, std::string& signer, std::string& thumbprint) {
   TrustApi api;
   if (!LoadTrustApi(api)) return TRUST_E_PROVIDER_UNKNOWN;
 
@@ -138,6 +135,13 @@ LONG VerifyHeldSignature(HANDLE file, const std::string& path, std::string& sign
   std::vector<char> name(size > 0 ? size : 1, '\0');
   api.nameString(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name.data(), static_cast<DWORD>(name.size()));
   signer = name.data();
+  Sha256Digest digest = {};
+  DWORD digestSize = static_cast<DWORD>(digest.size());
+  if (api.hashCertificate != nullptr &&
+      api.hashCertificate(L"SHA256", 0, nullptr, certificate->pbCertEncoded, certificate->cbCertEncoded, digest.data(),
+                          &digestSize)) {
+    thumbprint = FormatSha256(digest);
+  }
   return 0;
 }
 
@@ -157,10 +161,16 @@ std::string CheckHeldPackage(HANDLE file, const std::string& path, const Package
     }
   }
   if (checks.requireSignature) {
-    std::string signer;
-    const LONG status = VerifyHeldSignature(file, path, signer);
+    std::string signer, thumbprint;
+    const LONG status = VerifyHeldSignature(file, path, signer, thumbprint);
     if (status != 0) return "Package signature not valid: " + path + " (" + HexCode(status) + ")";
-    if (!checks.signerName.empty() && signer != checks.signerName) {
+    const bool certificateAccepted =
+        !checks.thumbprintConfigured || thumbprint == FormatSha256(checks.signerThumbprint);
+    if (!certificateAccepted) {
+      LogEvent("SHA-256 of the refused signer's certificate: " + (thumbprint.empty() ? "unknown" : thumbprint),
+               LOG_INFO);
+    }
+    if (!certificateAccepted || (!checks.signerName.empty() && signer != checks.signerName)) {
       return "Package signer not accepted: " + path + " (signed by " + signer + ")";
     }
   }

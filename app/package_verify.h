@@ -21,9 +21,10 @@ bool HashHeldFile(HANDLE file, Sha256Digest& digest, DWORD& error);
 // Verifies the Authenticode signature of the file behind `file` (`path` names it) with the
 // platform's trust verification, and its signer's chain with the Authenticode chain policy.
 // Revocation is not checked (no network round trip). 0 when valid, otherwise the trust error
-// (TRUST_E_NOSIGNATURE, TRUST_E_BAD_DIGEST, CERT_E_UNTRUSTEDROOT, ...). `signer` receives the
-// signer certificate's simple display name when a valid signature was found.
-LONG VerifyHeldSignature(HANDLE file, const std::string& path, std::string& signer);
+// (TRUST_E_NOSIGNATURE, TRUST_E_BAD_DIGEST, CERT_E_UNTRUSTEDROOT, ...). When a valid signature was
+// found, `signer` receives the signer certificate's simple display name and `thumbprint` the
+// certificate's SHA-256 (64 lower-case hex digits; unchanged where the platform cannot hash it).
+LONG VerifyHeldSignature(HANDLE file, const std::string& path, std::string& signer, std::string& thumbprint);
 
 // Everything `checks` asks of the held file at `path`: "" when it passes, otherwise the refusal
 // text for the install log and the status file. Asks nothing when no check is configured.

@@ -90,7 +90,7 @@ int ReadRuntimeConfig(const ConfigReadInputs& inputs, RuntimeConfig& config) {
   config.showUI = static_cast<int>(GetPrivateProfileIntA(kSection, "progressbar", 1, fileName.c_str()));
   const std::string hashKey = HashKeyFor(locationKey);
   config.checks = ReadPackageChecks(hashKey, ReadText(hashKey.c_str(), fileName), ReadText("RequireSignature", fileName),
-                                    ReadText("SignerName", fileName));
+                                    ReadText("SignerName", fileName), ReadText("SignerThumbprint", fileName));
 
   const bool qaUrl = inputs.qaMode && IsHttpLocation(config.location);
   if (qaUrl) {

@@ -13,7 +13,7 @@ struct RuntimeConfig {
   int showUI = 0;                // "progressbar" (default 1); 0 until the configuration is read
   std::string qaVersion;         // the version in a QA URL; empty unless QA mode applies to a URL
   PackageChecks checks;          // "WebFileSha256" or "WebFile64Sha256" (as the location key),
-                                 // "RequireSignature", "SignerName"
+                                 // "RequireSignature", "SignerName", "SignerThumbprint"
 };
 
 // What the reader needs from the application object.

@@ -83,6 +83,17 @@ void CHttpDownloadDlg::FailWithError(UINT stringId, long errorNumber) {
   if (!LookUpErrorText(number, m_strErrorText, true) && !LookUpErrorText(number, m_strErrorText, false)) {
     AfxFormatString1(m_strErrorText, stringId, FormatText("%ld", number).c_str());
   }
+  FailWithText();
+}
+
+void CHttpDownloadDlg::FailWithHttpStatus(long status) {
+  // A status is no error number: looked up, 401 would read "The thread is not in background
+  // processing mode."
+  AfxFormatString1(m_strErrorText, IDS_ERR_HTTP_STATUS, FormatText("%ld", status).c_str());
+  FailWithText();
+}
+
+void CHttpDownloadDlg::FailWithText() {
   m_fileTarget.Close();
   DeleteFileA(m_strTargetPath.c_str());
   LogEvent(m_strErrorText, LOG_ERROR);
@@ -175,7 +186,7 @@ void CHttpDownloadDlg::RunDownload() {
                                                 FLAGS_ERROR_UI_FLAGS_GENERATE_DATA,
                                             nullptr);
       // Without a resend there is nothing to download: the answer at hand is the refusal.
-      if (answer != ERROR_INTERNET_FORCE_RETRY) return FailWithError(IDS_ERR_HTTP_STATUS, status);
+      if (answer != ERROR_INTERNET_FORCE_RETRY) return FailWithHttpStatus(status);
     }
     if (status == HTTP_STATUS_OK) break;
 
@@ -184,7 +195,7 @@ void CHttpDownloadDlg::RunDownload() {
       const UrlParts current{m_dwUrlService, m_strHost, m_nHostPort, m_strRequestPath};
       UrlParts next;
       if (!ResolveRedirect(current, QueryText(m_hRequest, HTTP_QUERY_LOCATION), next)) {
-        return FailWithError(IDS_ERR_HTTP_STATUS, status);
+        return FailWithHttpStatus(status);
       }
       if (current.service == AFX_INET_SERVICE_HTTPS && next.service != AFX_INET_SERVICE_HTTPS) {
         return FailWithError(IDS_ERR_CONNECT, ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR);
@@ -208,7 +219,7 @@ void CHttpDownloadDlg::RunDownload() {
     }
 
     const size_t tilde = m_strRequestPath.find('~');
-    if (tilde == std::string::npos || tilde < 1) return FailWithError(IDS_ERR_HTTP_STATUS, status);
+    if (tilde == std::string::npos || tilde < 1) return FailWithHttpStatus(status);
     LogEvent("Target ..." + m_strRequestPath + " could not be found.", LOG_FLOW);
     std::string withoutTilde;
     for (char c : m_strRequestPath) {

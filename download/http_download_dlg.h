@@ -58,6 +58,11 @@ private:
   // The worker (runs on its own thread).
   void RunDownload();
   void FailWithError(UINT stringId, long errorNumber);
+  // The error exit for an HTTP status: string 113 with the status as "%1", never a system text.
+  void FailWithHttpStatus(long status);
+  // What both error exits end with: the target file closed and deleted, m_strErrorText logged,
+  // recorded under "Error" and posted.
+  void FailWithText();
   void FailWithMessage(UINT stringId);
   void PostDone(WPARAM result);
   bool StopRequested() const { return m_bStopRequested.load(std::memory_order_relaxed); }

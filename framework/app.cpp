@@ -5,6 +5,7 @@
 #include <winsock2.h>
 
 #include "framework/module_name.h"
+#include "framework/system_library.h"
 
 namespace {
 CWinApp* theApplication = nullptr;
@@ -43,6 +44,7 @@ BOOL AfxSocketInit() {
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  RestrictDllSearch();
   CWinApp* app = AfxGetApp();
   if (app == nullptr) return 1;
   app->m_hInstance = instance;

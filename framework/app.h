@@ -1,6 +1,6 @@
 // The application object and its entry point. The program defines exactly one static object of a
-// class derived from CWinApp; the entry point calls its InitInstance once, and the process ends when
-// that returns (there is no message loop).
+// class derived from CWinApp; the entry point restricts the DLL search to the system directory,
+// calls its InitInstance once, and the process ends when that returns (there is no message loop).
 #pragma once
 
 #include <windows.h>

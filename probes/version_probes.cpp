@@ -4,6 +4,7 @@
 #include <objbase.h>
 
 #include "framework/handle.h"
+#include "framework/system_library.h"
 #include "probes/version_class.h"
 
 namespace {
@@ -39,7 +40,7 @@ BOOL Is64BitWindows() {
 }
 
 BOOL HasKnownFolderApi() {
-  UniqueModule shell(LoadLibraryA("shell32.dll"));
+  UniqueModule shell(LoadSystemLibrary("shell32.dll"));
   if (!shell) return FALSE;
   auto getKnownFolderPath =
       reinterpret_cast<GetKnownFolderPathFn>(

@@ -18,3 +18,19 @@ std::string FormatLogKey(int sequence, const std::tm& localTime, int random) {
 int LogRandomFromRand(int randValue) {
   return static_cast<int>(static_cast<double>(randValue) * (1.0 / 32767) * 1000);
 }
+
+std::string SafeRecordText(std::string_view text, bool isKey) {
+  std::string safe;
+  bool atStart = true;  // only white space, "[" and ";" so far
+  for (char c : text) {
+    if (c == '\r' || c == '\n' || c == '\0') c = ' ';
+    if (isKey) {
+      if (c == '=') continue;
+      if (atStart && (c == '[' || c == ';')) continue;
+      const unsigned char byte = static_cast<unsigned char>(c);
+      atStart = atStart && (byte <= ' ' || byte == 0xA0);  // blank or control, as the reader skips them
+    }
+    safe += c;
+  }
+  return safe;
+}

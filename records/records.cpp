@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 
 const char kInstallLogPath[] = "C:\\VornikInstallInfo.log";
@@ -18,19 +17,21 @@ std::atomic<int> logSequence{0};
 
 void SetLogThreadIdText(const std::string& text) { logThreadIdText = text; }
 
-void LogEvent(const char* text, int level) {
-  if (text == nullptr || std::strlen(text) < 2) return;
+void LogEvent(const std::string& text, int level) {
+  if (text.size() < 2) return;
   const std::string section = LogSectionName(level, logThreadIdText);
   const int sequence = ++logSequence;
   const std::time_t now = std::time(nullptr);
   std::tm local = {};
   if (const std::tm* converted = std::localtime(&now)) local = *converted;
   const std::string key = FormatLogKey(sequence, local, LogRandomFromRand(std::rand()));
-  WritePrivateProfileStringA(section.c_str(), key.c_str(), text, kInstallLogPath);
+  WritePrivateProfileStringA(section.c_str(), SafeRecordText(key, true).c_str(), SafeRecordText(text, false).c_str(),
+                             kInstallLogPath);
 }
 
-BOOL RecordStatus(const char* key, const char* value) {
-  return WritePrivateProfileStringA(kStatusSection, key, value, kStatusFilePath);
+BOOL RecordStatus(const std::string& key, const std::string& value) {
+  return WritePrivateProfileStringA(kStatusSection, SafeRecordText(key, true).c_str(),
+                                    SafeRecordText(value, false).c_str(), kStatusFilePath);
 }
 
 void ClearStatusSection() { WritePrivateProfileStringA(kStatusSection, nullptr, nullptr, kStatusFilePath); }

@@ -15,17 +15,19 @@ extern const char kStatusFilePath[];  // "C:\VornikLodestep.log"
 // before any other thread logs; until then sections carry nothing between "=" and ")".
 void SetLogThreadIdText(const std::string& text);
 
+// Both writers pass keys and values through SafeRecordText: whatever a text holds, it is one entry
+// on one line.
+
 // Adds one entry to the install log under the level's section. Texts that are null or shorter than
 // two characters are dropped without taking a sequence number. Sequence numbers are process-wide
 // and unique across threads.
-void LogEvent(const char* text, int level);
-inline void LogEvent(const std::string& text, int level) { LogEvent(text.c_str(), level); }
+void LogEvent(const std::string& text, int level);
+inline void LogEvent(const char* text, int level) {
+  if (text != nullptr) LogEvent(std::string(text), level);
+}
 
 // Writes key=value into the section "Status" of the status file; the INI routine's success flag.
-BOOL RecordStatus(const char* key, const char* value);
-inline BOOL RecordStatus(const std::string& key, const std::string& value) {
-  return RecordStatus(key.c_str(), value.c_str());
-}
+BOOL RecordStatus(const std::string& key, const std::string& value);
 
 // Removes the whole section "Status" (nothing happens when it is absent).
 void ClearStatusSection();

@@ -1,5 +1,7 @@
-"""The demo run: serves a package where the shipped configuration expects it, runs the installer
-with its dialog, and shows what the run left behind."""
+"""The demo run: serves a package where the shipped configuration expects it, pins that package's
+SHA-256 into the installer's configuration, runs the installer with its dialog, and shows what the
+run left behind."""
+import hashlib
 import pathlib
 import subprocess
 import sys
@@ -58,7 +60,13 @@ def main():
         routes = {"/files/setup64.exe": Paced(package), "/files/setup32.exe": Paced(package)}
         with ScriptedServer(routes, port=PORT, lifetime=120) as server:
             installer = Installer(prefix, directory="Downloads")
-            print(f"demo: package server on {server.url('/files/')} ({PACKAGE_SIZE} bytes)")
+            # The shipped configuration's locations, each pinned to the package it fetches; stampcfg
+            # would refuse them unpinned.
+            sha256 = hashlib.sha256(package).hexdigest()
+            shipped = (ROOT / "res" / "config" / "default.ini").read_bytes().decode("cp1252")
+            pins = f"[runtime]\r\nWebFileSha256={sha256}\r\nWebFile64Sha256={sha256}\r\n"
+            installer.stamp(shipped.replace("[runtime]\r\n", pins, 1), allow_unverified=False)
+            print(f"demo: package server on {server.url('/files/')} ({PACKAGE_SIZE} bytes, SHA-256 {sha256})")
             print(f"demo: running {prefix.windows_path(installer.path)} under Wine ({prefix.env['DISPLAY']})")
             process = installer.start()
             shot = False

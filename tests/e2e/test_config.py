@@ -95,6 +95,9 @@ class ConfigOn64BitTest(ConfigTest):
             (["/qa"], url, f"http://127.0.0.1:{port}/QA/files/6.10.18.01/setup64.exe", True),
             (["-QA", "true"], url, f"http://127.0.0.1:{port}/QA/files/6.10.18.01/setup64.exe", True),
             (["/qa", "5"], f"http://127.0.0.1:{port}/setup64.exe", f"http://127.0.0.1:{port}/setup64.exe", True),
+            # Line breaks in a value never reach the records as line breaks.
+            (["/qa", "7\r\n[Status]\r\nDownloaded=true"], url,
+             f"http://127.0.0.1:{port}/QA/files/7  [Status]  Downloaded=true/setup64.exe", True),
             ([], url, url, False),
         ]
         for args, configured, fetched, extracted_kept in cases:

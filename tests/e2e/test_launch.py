@@ -1,10 +1,11 @@
 """The whole run under Wine: download, the checks before the start, the start with the configured
 parameters, and the refusal of a desktop user who is not an administrator."""
+import shutil
 import unittest
 
 from harness import BINARY_DIR, STATUS_FILE, Installer, config_text, entries, section_dict
 from installer_case import InstallerTestCase
-from wintools import clear_payload_starts, make_package, wait_for_starts
+from wintools import TOOLS_DIR, clear_payload_starts, make_package, wait_for_starts
 
 CAPTION = "Quillmoor Internet Security"
 NOT_YET = f"The latest version of {CAPTION} is not yet available. Please, try later."
@@ -32,6 +33,7 @@ class LaunchTest(InstallerTestCase):
     def make_packages(cls, files):
         for size in (1000000, 1000001, 1500000):
             make_package(files / f"{size}.exe", size)
+        (files / "zeros.exe").write_bytes(bytes(1500000))
 
     def setUp(self):
         self.prefix.reset_records()
@@ -68,6 +70,29 @@ class LaunchTest(InstallerTestCase):
         self.assertEqual([text for text in flow if text in expected or text.startswith("Attempting to run ")],
                          expected)
         self.assertEqual([s for s, _, _ in entries(log) if not s.startswith("FLOW ")], [])
+
+    def test_system_dlls_planted_beside_the_installer_are_never_loaded(self):
+        # No Wine system DLL imports these two (Wine's user32 imports version.dll itself), and the
+        # override makes Wine prefer a copy beside the program to its own.
+        marker = self.prefix.drive_c / "planted-loaded.txt"
+        marker.unlink(missing_ok=True)
+        installer = self.installer(1500000)
+        for name in ("wininet.dll", "wtsapi32.dll"):
+            shutil.copyfile(TOOLS_DIR / "planted.dll", installer.dir / name)
+        overrides = self.prefix.env["WINEDLLOVERRIDES"] + ";wininet,wtsapi32=n,b"
+        installer.start(env={"WINEDLLOVERRIDES": overrides}).wait(timeout=60)
+        self.assertEqual(len(wait_for_starts(self.prefix, 1)), 1, "the run completes as usual")
+        _, status = self.prefix.records()
+        self.assertEqual(section_dict(status, "Status")["Attempted to run downloaded file"], "true")
+        self.assertFalse(marker.exists(), marker.read_text() if marker.exists() else "")
+
+    def test_a_package_the_shell_cannot_start_leaves_the_systems_reason(self):
+        self.installer("zeros", progressbar="0").run()
+        log, status = self.prefix.records()
+        self.assertEqual([t for s, _, t in entries(log) if s.startswith("ERROR ")],
+                         [f"Package could not be started: {self.prefix.windows_path(self.target())} "
+                          "(error 193: Bad EXE format for %1.)"])
+        self.assertEqual(section_dict(status, "Status")["Attempted to run downloaded file"], "true", "attempted")
 
     def test_size_gate_refuses_one_million_bytes_and_starts_one_more(self):
         for silent in (False, True):

@@ -4,6 +4,7 @@ installers stamped with these keys. Signatures come from osslsigncode with certi
 openssl; the test root is trusted in the prefix's "Root" store while the tests run."""
 import hashlib
 import pathlib
+import ssl
 import subprocess
 import unittest
 
@@ -133,6 +134,7 @@ class VerifyOn64BitTest(VerifyTest):
         cls.signed = sign(cls.plain, files / "signed.exe", keys["signer.crt"], keys["signer.key"], keys["root.crt"])
         cls.tampered = flip_byte(cls.signed, files / "tampered.exe")
         cls.untrusted = sign(cls.plain, files / "untrusted.exe", keys["stranger.crt"], keys["stranger.key"])
+        cls.thumbprint = hashlib.sha256(ssl.PEM_cert_to_DER_cert(keys["signer.crt"].read_text())).hexdigest()
         cls.trust_root(keys["root.crt"])
 
     def test_the_right_hash_starts_the_package(self):
@@ -173,6 +175,7 @@ class VerifyOn64BitTest(VerifyTest):
             ({"WebFile64Sha256": right[:32] + " " + right[32:]}, "WebFile64Sha256"),
             ({"RequireSignature": "yes"}, "RequireSignature"),
             ({"RequireSignature": "2", "WebFile64Sha256": right}, "RequireSignature"),
+            ({"SignerThumbprint": right[:63]}, "SignerThumbprint"),
         ]
         for silent in (True, False):
             for keys, key in cases if silent else cases[:1]:
@@ -210,6 +213,10 @@ class VerifyOn64BitTest(VerifyTest):
              refused("signer not accepted") + f" (signed by {SIGNER})"),
             # A signer name asks for a signature by itself.
             (self.plain, {"SignerName": SIGNER}, refused("signature not valid") + " (0x800B0100)"),
+            # The certificate's SHA-256 pins the signer; any other certificate of that name is refused.
+            (self.signed, {"SignerThumbprint": self.thumbprint.upper(), "SignerName": SIGNER}, None),
+            (self.signed, {"SignerThumbprint": "0" * 64, "SignerName": SIGNER},
+             refused("signer not accepted") + f" (signed by {SIGNER})"),
         ]
         for package, keys, refusal in cases:
             with self.subTest(package=package.name, keys=keys):

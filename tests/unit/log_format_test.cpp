@@ -37,4 +37,32 @@ TEST(LogFormat, RandomPartRange) {
   EXPECT_EQ(LogRandomFromRand(32767), 1000);
 }
 
+// A redirect's Location, a certificate's name or a /qa value must not add lines, keys or sections.
+TEST(LogFormat, KeysAndValuesStayOneLine) {
+  struct Case {
+    std::string text;
+    bool isKey;
+    std::string written;
+  };
+  const Case cases[] = {
+      {"/x.exe\r\n[Status]\r\nDownloaded=true", false, "/x.exe  [Status]  Downloaded=true"},
+      {std::string("a\0b\rc\nd", 7), false, "a b c d"},
+      {"[x]=1;y", false, "[x]=1;y"},
+      {"", false, ""},
+      {"Target", true, "Target"},
+      {"File C:\\a=b\\x.exe does not exist!", true, "File C:\\ab\\x.exe does not exist!"},
+      {"[Status]", true, "Status]"},
+      {";x", true, "x"},
+      {" \t[;=[x", true, " \tx"},
+      {"\r\n[x", true, "  x"},
+      {"\xA0[x", true, "\xA0x"},
+      {"a[b;c", true, "a[b;c"},
+      {"=", true, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(SafeRecordText(c.text, c.isKey), c.written);
+  }
+}
+
 }  // namespace

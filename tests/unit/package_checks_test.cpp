@@ -68,6 +68,7 @@ TEST(PackageChecks, ReadFromTheConfigurationValues) {
     bool hashConfigured;
     bool requireSignatureResult;
     const char* malformedKey;
+    const char* signerThumbprint = "";
   };
   const Case cases[] = {
       {"", "", "", false, false, ""},  // a configuration without the keys asks for nothing
@@ -84,10 +85,15 @@ TEST(PackageChecks, ReadFromTheConfigurationValues) {
       {"", "true", "", false, false, "RequireSignature"},
       {"", "01", "", false, false, "RequireSignature"},
       {"", "-1", "", false, false, "RequireSignature"},
+      {"", "", "", false, true, "", kAbcUpper},  // a thumbprint asks for a signature
+      {"", "0", "Quillmoor", false, true, "", kAbcMixed},
+      {"", "1", "", false, false, "SignerThumbprint", "abc"},
+      {kAbcLower, "2", "", false, false, "RequireSignature", "abc"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.hash) + " | " + c.requireSignature + " | " + c.signerName);
-    const PackageChecks checks = ReadPackageChecks("WebFile64Sha256", c.hash, c.requireSignature, c.signerName);
+    const PackageChecks checks =
+        ReadPackageChecks("WebFile64Sha256", c.hash, c.requireSignature, c.signerName, c.signerThumbprint);
     EXPECT_EQ(checks.malformedKey, c.malformedKey);
     if (!checks.malformedKey.empty()) continue;
     EXPECT_EQ(checks.hashConfigured, c.hashConfigured);
@@ -96,6 +102,42 @@ TEST(PackageChecks, ReadFromTheConfigurationValues) {
     if (c.hashConfigured) {
       EXPECT_EQ(FormatSha256(checks.expectedHash), kAbcLower);
     }
+    EXPECT_EQ(checks.thumbprintConfigured ? FormatSha256(checks.signerThumbprint) : "",
+              *c.signerThumbprint ? kAbcLower : "");
+  }
+}
+
+// Read as the installer reads the extracted file: only the first [runtime] section, keys of any
+// case, values trimmed and unquoted; LF-only text and a UTF-8 byte-order mark too.
+TEST(PackageChecks, OnlyAPlainHttpLocationWithoutAPinIsUnpinned) {
+  const std::string url = "WebFile=http://h/f.exe\r\n";
+  const std::string hash = std::string("WebFileSha256=") + kAbcLower + "\r\n";
+  struct Case {
+    std::string text;
+    bool pinned;
+  };
+  const Case cases[] = {
+      {"[runtime]\r\n" + url, false},
+      {"[runtime]\r\n" + url + hash, true},
+      {"[runtime]\r\n" + url + "WebFile64Sha256=" + kAbcLower, false},
+      {"[runtime]\r\n" + url + "WebFileSha256=\"" + kAbcLower + "\"", true},
+      {"[runtime]\r\n" + url + "WebFileSha256=abc", false},
+      {"[runtime]\r\n" + url + hash + "RequireSignature=yes", false},
+      {"[runtime]\r\n" + url + "RequireSignature=1", true},
+      {"[runtime]\r\n" + url + "RequireSignature=0", false},
+      {"[runtime]\r\n" + url + "SignerName=Quillmoor", true},
+      {"[runtime]\r\n" + url + "SignerThumbprint=" + kAbcUpper, true},
+      {std::string("[RunTime]\nwebfile = http://h/f.exe\nWEBFILESHA256 = ") + kAbcLower, true},
+      {"\xEF\xBB\xBF[runtime]\n" + url, false},
+      {"[other]\r\n" + hash + "[runtime]\r\n" + url + "[runtime]\r\n" + hash, false},
+      {"[runtime]\r\nWebFile=https://h/f.exe", true},
+      {"[runtime]\r\nWebFile=HTTP://h/f.exe", true},  // no URL to the installer: a local name
+      {"[runtime]\r\nWebFile=32\\f.exe", true},
+      {"[other]\r\n" + url, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(IsLocationPinned(c.text, "WebFile"), c.pinned);
   }
 }
 

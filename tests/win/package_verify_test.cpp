@@ -257,9 +257,9 @@ TEST_F(PackageVerify, FilesWithoutAValidSignatureAreNotTrusted) {
     SCOPED_TRACE(c.name);
     UniqueHandle held = HoldPackage(Path(c.name));
     ASSERT_TRUE(held);
-    std::string signer = "unchanged";
-    EXPECT_EQ(VerifyHeldSignature(held.get(), Path(c.name), signer), c.status);
-    EXPECT_EQ(signer, "unchanged");
+    std::string signer = "unchanged", thumbprint = "unchanged";
+    EXPECT_EQ(VerifyHeldSignature(held.get(), Path(c.name), signer, thumbprint), c.status);
+    EXPECT_EQ(signer + thumbprint, "unchangedunchanged");
   }
 }
 

@@ -104,8 +104,8 @@ TEST_F(Stampcfg, StampsACopyAndLeavesTheInstallerAsItWas) {
   const std::string before = ReadWholeFile(Path("original.exe"));
   Write("alt.ini", kConfig);
 
-  RunResult run = Run(Quote(Path("original.exe")) + " " + Quote(Path("alt.ini")) + " " +
-                      Quote(Path("alt.exe")));
+  RunResult run = Run("--allow-unverified " + Quote(Path("original.exe")) + " " +
+                      Quote(Path("alt.ini")) + " " + Quote(Path("alt.exe")));
   ASSERT_EQ(run.exit_code, 0u) << run.output;
 
   ExpectCarries("alt.exe", kConfig);
@@ -146,7 +146,8 @@ TEST_F(Stampcfg, EachStampInPlaceReplacesTheLast) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Write("case.ini", c.text);
-    RunResult run = Run(Quote(Path("inplace.exe")) + " " + Quote(Path("case.ini")));
+    RunResult run =
+        Run("--allow-unverified " + Quote(Path("inplace.exe")) + " " + Quote(Path("case.ini")));
     ASSERT_EQ(run.exit_code, 0u) << run.output;
     ExpectCarries("inplace.exe", c.text);
     // Mapped as an image (relocated: this process already sits at the executable's base), so a
@@ -162,7 +163,8 @@ TEST_F(Stampcfg, EachStampInPlaceReplacesTheLast) {
 
 TEST_F(Stampcfg, FailuresEndWithTheirExitCodeAndSayWhy) {
   CopyOfSetup("setup.exe");
-  Write("ok.ini", kConfig);
+  Write("ok.ini", "[runtime]\r\nWebFile64=https://mirror.example/pkg/alt64.exe\r\n");
+  Write("unpinned.ini", kConfig);
   Write("text.exe", "MZ but nothing more");
   CopyOfSetup("locked.exe");
   // Open for reading and shared only for reading, as a running installer would be: stampcfg can
@@ -192,6 +194,9 @@ TEST_F(Stampcfg, FailuresEndWithTheirExitCodeAndSayWhy) {
        5, "cannot copy"},
       {"installer locked against writing", Quote(Path("locked.exe")) + " " + Quote(Path("ok.ini")),
        6, "locked.exe"},
+      {"http location without a pin",
+       Quote(Path("setup.exe")) + " " + Quote(Path("unpinned.ini")), 7,
+       "WebFile64 is an http:// URL that nothing pins; add WebFile64Sha256"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

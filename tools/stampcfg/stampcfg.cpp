@@ -1,16 +1,21 @@
 // stampcfg: replaces the embedded configuration of a built installer, so that a builder can ship
 // their own configuration without a compiler.
 //
-//   stampcfg <installer.exe> <config.ini> [<output.exe>]
+//   stampcfg [--allow-unverified] <installer.exe> <config.ini> [<output.exe>]
 //
 // The installer is copied to <output.exe> first when that is given, otherwise it is changed in
 // place. Resource "INI" 135 becomes the bytes of <config.ini> followed by one NUL. The text is
-// taken as it is: the installer's INI reader accepts CRLF and LF line ends alike.
+// taken as it is: the installer's INI reader accepts CRLF and LF line ends alike. A configuration
+// that would download over plain http:// what nothing pins (no SHA-256, no required signature) is
+// refused unless --allow-unverified says so: anyone on the path could choose what runs elevated.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
+#include "app/package_checks.h"
+#include "framework/error_text.h"
 #include "framework/handle.h"
 #include "res/resource.h"
 
@@ -24,7 +29,10 @@ enum ExitCode {
   kNotAnExecutable = 4,
   kCopyFailed = 5,
   kUpdateFailed = 6,
+  kUnpinned = 7,
 };
+
+const char* const kLocationKeys[] = {"WebFile", "WebFile64"};
 
 // The language every resource of setup.rc carries. Under any other language the update would add
 // a second INI 135 beside the old one, and the loader might still find the old one first.
@@ -35,21 +43,6 @@ struct ResourceUpdatePolicy : handle_policy::NullIsInvalid<HANDLE> {
   static void Close(HANDLE update) { EndUpdateResourceA(update, TRUE); }
 };
 using UniqueResourceUpdate = UniqueAny<HANDLE, ResourceUpdatePolicy>;
-
-// "<number> (<system text>)" for an error code.
-std::string DescribeError(DWORD error) {
-  UniqueLocal text;
-  DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<char*>(text.put()), 0, nullptr);
-  std::string message = std::to_string(error);
-  if (length == 0) return message;
-  std::string system(static_cast<const char*>(text.get()), length);
-  while (!system.empty() &&
-         (system.back() == '\n' || system.back() == '\r' || system.back() == ' '))
-    system.pop_back();
-  return message + " (" + system + ")";
-}
 
 int Fail(int code, const std::string& message) {
   std::fprintf(stderr, "stampcfg: %s\n", message.c_str());
@@ -89,15 +82,23 @@ bool HasConfigResource(const char* path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const bool allow_unverified = argc > 1 && std::strcmp(argv[1], "--allow-unverified") == 0;
+  if (allow_unverified) {
+    --argc;
+    ++argv;
+  }
   if (argc < 3 || argc > 4) {
     std::fprintf(
         stderr,
-        "usage: stampcfg <installer.exe> <config.ini> [<output.exe>]\n"
+        "usage: stampcfg [--allow-unverified] <installer.exe> <config.ini> [<output.exe>]\n"
         "Replaces the installer's configuration (resource INI %d) with the text of\n"
         "<config.ini>. With <output.exe> the installer is copied there first and left\n"
-        "unchanged; without it the installer itself is changed.\n"
+        "unchanged; without it the installer itself is changed. A WebFile or WebFile64 that\n"
+        "is an http:// URL needs its SHA-256 (WebFileSha256, WebFile64Sha256) or a required\n"
+        "signature, unless --allow-unverified is given.\n"
         "Exit codes: 0 done, 1 usage, 2 configuration unreadable, 3 installer unreadable,\n"
-        "4 installer not an executable, 5 copy failed, 6 resource update failed.\n",
+        "4 installer not an executable, 5 copy failed, 6 resource update failed,\n"
+        "7 package location not pinned.\n",
         IDR_CONFIG_INI);
     return kUsage;
   }
@@ -109,23 +110,43 @@ int main(int argc, char** argv) {
   std::string config;
   if (!ReadWholeFile(config_path, config))
     return Fail(kConfigUnreadable, std::string("cannot read the configuration '") + config_path +
-                                       "': error " + DescribeError(GetLastError()));
+                                       "': " + SystemErrorText(GetLastError()));
   if (config.find('\0') != std::string::npos)
     std::fprintf(stderr,
                  "stampcfg: warning: '%s' contains a NUL byte; the installer reads the "
                  "text only up to it\n",
                  config_path);
+  // What the installer reads: the text up to its first NUL.
+  const std::string read = config.substr(0, config.find('\0'));
+  bool unpinned = false;
+  for (const char* key : kLocationKeys) {
+    if (IsLocationPinned(read, key)) continue;
+    unpinned = true;
+    if (allow_unverified) {
+      std::fprintf(stderr,
+                   "stampcfg: warning: %s is an http:// URL that nothing pins (no %s, no required "
+                   "signature); stamped unverified as --allow-unverified asks\n",
+                   key, HashKeyFor(key).c_str());
+    } else {
+      std::fprintf(stderr,
+                   "stampcfg: %s is an http:// URL that nothing pins; add %s (the package's "
+                   "SHA-256, 64 hex digits) or RequireSignature=1, use https://, or pass "
+                   "--allow-unverified\n",
+                   key, HashKeyFor(key).c_str());
+    }
+  }
+  if (unpinned && !allow_unverified) return kUnpinned;
 
   std::string image;
   if (!ReadWholeFile(installer, image))
     return Fail(kInstallerUnreadable, std::string("cannot read the installer '") + installer +
-                                          "': error " + DescribeError(GetLastError()));
+                                          "': " + SystemErrorText(GetLastError()));
   if (!IsPortableExecutable(image))
     return Fail(kNotAnExecutable, std::string("'") + installer + "' is not a Windows executable");
 
   if (copy_first && !CopyFileA(installer, target, FALSE))
     return Fail(kCopyFailed, std::string("cannot copy '") + installer + "' to '" + target +
-                                 "': error " + DescribeError(GetLastError()));
+                                 "': " + SystemErrorText(GetLastError()));
   if (!HasConfigResource(target))
     std::fprintf(stderr, "stampcfg: note: '%s' had no configuration resource; adding one\n",
                  target);
@@ -135,15 +156,15 @@ int main(int argc, char** argv) {
   UniqueResourceUpdate update(BeginUpdateResourceA(target, FALSE));
   if (!update)
     return Fail(kUpdateFailed, std::string("cannot open '") + target +
-                                   "' for a resource update: error " +
-                                   DescribeError(GetLastError()));
+                                   "' for a resource update: " +
+                                   SystemErrorText(GetLastError()));
   if (!UpdateResourceA(update.get(), "INI", MAKEINTRESOURCEA(IDR_CONFIG_INI), kConfigLanguage,
                        &config[0], static_cast<DWORD>(config.size())))
     return Fail(kUpdateFailed, std::string("cannot replace the configuration of '") + target +
-                                   "': error " + DescribeError(GetLastError()));
+                                   "': " + SystemErrorText(GetLastError()));
   if (!EndUpdateResourceA(update.release(), FALSE))
     return Fail(kUpdateFailed, std::string("cannot write the resources of '") + target +
-                                   "': error " + DescribeError(GetLastError()));
+                                   "': " + SystemErrorText(GetLastError()));
 
   std::printf("stampcfg: '%s' now carries the configuration '%s' (%lu bytes)\n", target,
               config_path, static_cast<unsigned long>(config.size() - 1));

@@ -1,0 +1,49 @@
+// The helper that the delay-import thunks call on the first use of a delay-loaded DLL (VERSION,
+// WININET and WTSAPI32 are not known DLLs: imported statically, a copy beside the executable would
+// be loaded before any of our code runs). It takes the place of the runtime's helper, which loads
+// by bare name and so still finds a planted copy where the search cannot be restricted: this one
+// loads from the system directory by full path and from nowhere else. Linked into the installers
+// as an object file, ahead of the runtime library that holds the other one.
+#include <windows.h>
+#include <delayimp.h>
+
+#include "framework/system_library.h"
+
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+namespace {
+template <typename T>
+T* AtRva(RVA rva) {
+  return reinterpret_cast<T*>(reinterpret_cast<BYTE*>(&__ImageBase) + rva);
+}
+
+// A system DLL or function that is missing: the process ends with the exception the runtime's
+// helper raises (0xC06D007E or 0xC06D007F), as a static import would have refused to start.
+[[noreturn]] void FailDelayLoad(DWORD error) {
+  RaiseException(VcppException(ERROR_SEVERITY_ERROR, error), EXCEPTION_NONCONTINUABLE, 0, nullptr);
+  ExitProcess(error);
+}
+}  // namespace
+
+extern "C" FARPROC WINAPI __delayLoadHelper2(PCImgDelayDescr descriptor, FARPROC* entry) {
+  auto moduleSlot = reinterpret_cast<void* volatile*>(AtRva<HMODULE>(descriptor->rvaHmod));
+  auto module = static_cast<HMODULE>(InterlockedCompareExchangePointer(moduleSlot, nullptr, nullptr));
+  if (module == nullptr) {
+    module = LoadSystemLibrary(AtRva<const char>(descriptor->rvaDLLName));
+    if (module == nullptr) FailDelayLoad(ERROR_MOD_NOT_FOUND);
+    // Two threads may get here at once: the first module stored is kept, the other reference let go.
+    if (void* first = InterlockedCompareExchangePointer(moduleSlot, module, nullptr)) {
+      FreeLibrary(module);
+      module = static_cast<HMODULE>(first);
+    }
+  }
+  const ptrdiff_t index = entry - AtRva<FARPROC>(descriptor->rvaIAT);
+  const IMAGE_THUNK_DATA& import = AtRva<IMAGE_THUNK_DATA>(descriptor->rvaINT)[index];
+  const char* name = IMAGE_SNAP_BY_ORDINAL(import.u1.Ordinal)
+                         ? reinterpret_cast<const char*>(IMAGE_ORDINAL(import.u1.Ordinal))
+                         : reinterpret_cast<const char*>(AtRva<IMAGE_IMPORT_BY_NAME>(import.u1.AddressOfData)->Name);
+  const FARPROC function = GetProcAddress(module, name);
+  if (function == nullptr) FailDelayLoad(ERROR_PROC_NOT_FOUND);
+  InterlockedExchangePointer(reinterpret_cast<void* volatile*>(entry), reinterpret_cast<void*>(function));
+  return function;
+}
