@@ -65,8 +65,8 @@ int main(int argc, char** argv) {
   if (command == "verify") {
     UniqueHandle file = HoldPackage(argv[2]);
     if (!file) return 2;
-    std::string signer;
-    const LONG status = VerifyHeldSignature(file.get(), argv[2], signer);
+    std::string signer, thumbprint;
+    const LONG status = VerifyHeldSignature(file.get(), argv[2], signer, thumbprint);
     printf("0x%08lX %s\n", static_cast<unsigned long>(status), signer.c_str());
     return status == 0 ? 0 : 1;
   }
