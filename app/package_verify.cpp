@@ -129,6 +129,11 @@ LONG VerifyHeldSignature(HANDLE file, const std::string& path, std::string& sign
     return TRUST_E_SYSTEM_ERROR;
   }
   if (policyStatus.dwError != 0) return static_cast<LONG>(policyStatus.dwError);
+  // Wine's policy also passes a chain whose issuer was found nowhere, neither in the signature nor
+  // in a store; Windows refuses it. The chain's own status says so on both.
+  const DWORD chainErrors = found->pChainContext->TrustStatus.dwErrorStatus;
+  if (chainErrors & CERT_TRUST_IS_PARTIAL_CHAIN) return CERT_E_CHAINING;
+  if (chainErrors & CERT_TRUST_IS_UNTRUSTED_ROOT) return CERT_E_UNTRUSTEDROOT;
 
   PCCERT_CONTEXT certificate = found->pasCertChain[0].pCert;
   const DWORD size = api.nameString(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0);

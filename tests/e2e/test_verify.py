@@ -36,8 +36,8 @@ def _run(args):
 
 
 def make_signing_material(directory):
-    """A test root, a code-signing certificate it issued to SIGNER, and a self-signed code-signing
-    certificate that no store trusts: a dict of PEM paths."""
+    """A test root, a code-signing certificate it issued to SIGNER, a self-signed code-signing
+    certificate that no store trusts, and one that certificate issued: a dict of PEM paths."""
     d = pathlib.Path(directory)
     d.mkdir(parents=True, exist_ok=True)
     _run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "30",
@@ -52,7 +52,11 @@ def make_signing_material(directory):
     _run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "30",
           "-keyout", d / "stranger.key", "-out", d / "stranger.crt", "-subj", "/CN=Untrusted Signer",
           "-addext", "extendedKeyUsage=codeSigning"])
-    return {name: d / name for name in ("root.crt", "signer.crt", "signer.key", "stranger.crt", "stranger.key")}
+    # Issued by the stranger, which no signature carries and no store holds.
+    _run(["openssl", "x509", "-req", "-in", d / "signer.csr", "-CA", d / "stranger.crt", "-CAkey", d / "stranger.key",
+          "-CAcreateserial", "-days", "30", "-sha256", "-extfile", d / "signer.ext", "-out", d / "orphan.crt"])
+    return {name: d / name
+            for name in ("root.crt", "signer.crt", "signer.key", "stranger.crt", "stranger.key", "orphan.crt")}
 
 
 def sign(source, target, cert, key, chain=None):
@@ -134,6 +138,7 @@ class VerifyOn64BitTest(VerifyTest):
         cls.signed = sign(cls.plain, files / "signed.exe", keys["signer.crt"], keys["signer.key"], keys["root.crt"])
         cls.tampered = flip_byte(cls.signed, files / "tampered.exe")
         cls.untrusted = sign(cls.plain, files / "untrusted.exe", keys["stranger.crt"], keys["stranger.key"])
+        cls.orphan = sign(cls.plain, files / "orphan.exe", keys["orphan.crt"], keys["signer.key"])
         cls.thumbprint = hashlib.sha256(ssl.PEM_cert_to_DER_cert(keys["signer.crt"].read_text())).hexdigest()
         cls.trust_root(keys["root.crt"])
 
@@ -209,6 +214,8 @@ class VerifyOn64BitTest(VerifyTest):
             # Wine 8's WinVerifyTrust alone answers 0 for this one (its certificate is signed with
             # SHA-256); the installer's own pass of the chain policy refuses it, as Windows would.
             (self.untrusted, {"RequireSignature": "1"}, refused("signature not valid") + " (0x800B0109)"),
+            # Wine's chain policy passes this one too: its issuer is nowhere to be found.
+            (self.orphan, {"RequireSignature": "1"}, refused("signature not valid") + " (0x800B010A)"),
             (self.signed, {"RequireSignature": "1", "SignerName": "Quillmoor Test"},
              refused("signer not accepted") + f" (signed by {SIGNER})"),
             # A signer name asks for a signature by itself.
