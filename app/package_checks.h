@@ -3,10 +3,9 @@
 // is optional; a configuration without them asks for nothing.
 #pragma once
 
-#include <array>
 #include <string>
 
-using Sha256Digest = std::array<unsigned char, 32>;
+#include "util/sha256.h"
 
 struct PackageChecks {
   bool hashConfigured = false;
