@@ -1,6 +1,5 @@
 """The download under Wine against real servers: the typical run, progress, the "~" fallback,
 authentication, broken servers, cancel, silent mode and https."""
-import contextlib
 import os
 import pathlib
 import shutil
@@ -230,28 +229,21 @@ class DownloadTest(InstallerTestCase):
             sentinel.write_bytes(b"not the installer's")
             (temp / name).unlink(missing_ok=True)
             os.link(sentinel, temp / name)
-        other = temp / "other.exe"
-        other.write_bytes(b"another package")
         gate = threading.Event()
-        with ScriptedServer({"/held.exe": Paced(body, piece=len(body) // 2, gate=gate)}, lifetime=60) as server:
-            self.configure(server.url("/held.exe"), progressbar="0")
+        with ScriptedServer({"/held.exe": Paced(body, piece=len(body) // 2, gate=gate)}) as server:
+            self.configure(server.url("/held.exe"))
             process = self.installer.start()
-            deadline = time.monotonic() + 30
-            while time.monotonic() < deadline:  # until most of the first half is written
-                with contextlib.suppress(FileNotFoundError):
-                    if self.target.stat().st_size >= len(body) // 4:
-                        break
-                time.sleep(0.1)
+            self.wait_for_window(process, title="completed")
             # Mid-download another process tries to replace, rename and delete the package.
-            target, source = self.prefix.windows_path(self.target), self.prefix.windows_path(other)
-            for command in (f'copy /y "{source}" "{target}"', f'move /y "{source}" "{target}"',
+            target, other = (self.prefix.windows_path(path) for path in (self.target, sentinels[0]))
+            for command in (f'copy /y "{other}" "{target}"', f'move /y "{other}" "{target}"',
                             f'move "{target}" "{target}.moved"', f'del /f "{target}"'):
                 self.prefix.wine(["cmd", "/c", command])
             gate.set()
             self.finish(process)
         self.assertEqual(self.target.read_bytes(), body)
         self.assertEqual(len(wait_for_starts(self.prefix, 1)), 1)
-        self.assertEqual([s.read_bytes() for s in sentinels], [b"not the installer's"] * 2)
+        self.assertEqual([sentinel.read_bytes() for sentinel in sentinels], [b"not the installer's"] * 2)
 
     def test_https_needs_a_trusted_certificate(self):
         certs = pathlib.Path(tempfile.mkdtemp(prefix="certs-"))

