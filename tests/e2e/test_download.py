@@ -236,9 +236,9 @@ class DownloadTest(InstallerTestCase):
             self.wait_for_window(process, title="completed")
             # Mid-download another process tries to replace, rename and delete the package.
             target, other = (self.prefix.windows_path(path) for path in (self.target, sentinels[0]))
-            for command in (f'copy /y "{other}" "{target}"', f'move /y "{other}" "{target}"',
-                            f'move "{target}" "{target}.moved"', f'del /f "{target}"'):
-                self.prefix.wine(["cmd", "/c", command])
+            for command in (["copy", "/y", other, target], ["move", "/y", other, target],
+                            ["move", target, target + ".moved"], ["del", "/f", target]):
+                self.prefix.wine(["cmd", "/c"] + command)
             gate.set()
             self.finish(process)
         self.assertEqual(self.target.read_bytes(), body)
