@@ -7,8 +7,8 @@
 #include "framework/handle.h"
 
 // Creates `path` new for writing, shared for reading only. Whatever had that name (a file, a hard
-// link) is deleted first and never opened, so nothing behind it is written. Invalid on failure,
-// with the system's error code as the last error (the deletion's, when the name could not be freed).
+// link) is deleted first, never opened for writing, so nothing behind it is written. Invalid on
+// failure, with the system's error code as the last error (the deletion's, when the name stays).
 UniqueHandle CreateNewFile(const char* path);
 
 // Opens `path` for reading, shared for reading only: while the owner lives nobody can write,
