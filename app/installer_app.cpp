@@ -2,6 +2,8 @@
 
 #include <stdlib.h>
 
+#include <utility>
+
 #include "app/admin_message.h"
 #include "app/config_source.h"
 #include "app/flag_command_line_info.h"
@@ -138,6 +140,8 @@ void CInstallerApp::DownloadAndLaunch(int sourceKind) {
   RecordStatus("Downloaded", "");
   RecordStatus("Attempted to run downloaded file", "");
 
-  if (dialog.DoModal() == IDOK) LaunchDownloadedPackage(targetPath, m_config);
+  if (dialog.DoModal() == IDOK) {
+    LaunchDownloadedPackage(targetPath, std::move(dialog.m_heldTarget), dialog.m_writtenSha256, m_config);
+  }
   m_trayIcon.DeleteTrayIcon();
 }

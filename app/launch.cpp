@@ -2,6 +2,8 @@
 
 #include <shellapi.h>
 
+#include <utility>
+
 #include "app/package_verify.h"
 #include "framework/error_text.h"
 #include "framework/handle.h"
@@ -26,13 +28,14 @@ BOOL RunElevated(HWND owner, const char* file, const char* parameters, const cha
   return reinterpret_cast<INT_PTR>(result) > 32 ? TRUE : FALSE;
 }
 
-void LaunchDownloadedPackage(const std::string& targetPath, const RuntimeConfig& config) {
+void LaunchDownloadedPackage(const std::string& targetPath, UniqueHandle held, const Sha256Digest& written,
+                             const RuntimeConfig& config) {
   if (HasWrongFormatMarker(targetPath)) {
     LogEvent("Wrong file format: " + targetPath, LOG_ERROR);
     return;
   }
   // Held until the shell has started it: what is checked below is what is started.
-  UniqueHandle package = HoldPackage(targetPath);
+  UniqueHandle package = held ? std::move(held) : HoldPackage(targetPath);
   if (!package) {
     const DWORD error = GetLastError();
     LogEvent("Package could not be held for its checks: " + targetPath + " (" + SystemErrorText(error) + ")",
@@ -46,7 +49,7 @@ void LaunchDownloadedPackage(const std::string& targetPath, const RuntimeConfig&
     Refuse("Too small size detected to execute " + targetPath, message, config);
     return;
   }
-  const std::string refusal = CheckHeldPackage(package.get(), targetPath, config.checks);
+  const std::string refusal = CheckHeldPackage(package.get(), targetPath, written, config.checks);
   if (!refusal.empty()) {
     package.reset();
     DeleteFileA(targetPath.c_str());

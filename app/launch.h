@@ -7,14 +7,18 @@
 
 #include "app/launch_check.h"
 #include "app/runtime_config.h"
+#include "framework/handle.h"
+#include "util/sha256.h"
 
 // Checks the downloaded package and starts it with the configured parameters, elevated ("runas")
 // where the known-folder API exists and with "open" elsewhere. Every outcome, a failed start too, is
 // logged; the start and every refusal are recorded in the status file. A refusal is also shown to
-// the user unless the configuration is silent. The file is held open, shared for reading only,
-// from the size check until the shell has started it; a package that fails the configured hash or
-// signature check is deleted.
-void LaunchDownloadedPackage(const std::string& targetPath, const RuntimeConfig& config);
+// the user unless the configuration is silent. `held` is the file as the download left it held
+// (shared for reading only); when invalid, the file is held here. It stays held until the shell
+// has started it. A package whose bytes are not those the download wrote (`written`), or that
+// fails the configured hash or signature check, is deleted.
+void LaunchDownloadedPackage(const std::string& targetPath, UniqueHandle held, const Sha256Digest& written,
+                             const RuntimeConfig& config);
 
 // TRUE when the configuration's package checks can be used. Otherwise the malformed value is
 // logged, recorded under "Error" and (unless silent) shown, and nothing may be downloaded.

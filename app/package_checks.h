@@ -4,10 +4,9 @@
 // whether a configuration pins what it downloads at all.
 #pragma once
 
-#include <array>
 #include <string>
 
-using Sha256Digest = std::array<unsigned char, 32>;
+#include "util/sha256.h"
 
 struct PackageChecks {
   bool hashConfigured = false;

@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "framework/file.h"
 #include "framework/format.h"
 #include "framework/system_library.h"
 #include "records/records.h"
@@ -64,30 +65,25 @@ using UniqueTrustState = UniqueAny<TrustCall*, TrustStatePolicy>;
 std::string HexCode(LONG code) { return FormatText("0x%08lX", static_cast<unsigned long>(code)); }
 }  // namespace
 
-UniqueHandle HoldPackage(const std::string& path) {
-  return UniqueHandle(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-}
+UniqueHandle HoldPackage(const std::string& path) { return HoldFileForReading(path.c_str()); }
 
 bool HashHeldFile(HANDLE file, Sha256Digest& digest, DWORD& error) {
-  auto fail = [&error]() {
+  if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
     error = GetLastError();
     return false;
-  };
-  UniqueCryptProvider provider;
-  UniqueCryptHash hash;
-  if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) return fail();
-  if (!CryptAcquireContextA(provider.put(), nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) return fail();
-  if (!CryptCreateHash(provider.get(), CALG_SHA_256, 0, 0, hash.put())) return fail();
+  }
+  Sha256 hash;
   std::vector<BYTE> block(kHashBlock);
   for (;;) {
     DWORD read = 0;
-    if (!ReadFile(file, block.data(), kHashBlock, &read, nullptr)) return fail();
+    if (!ReadFile(file, block.data(), kHashBlock, &read, nullptr)) {
+      error = GetLastError();
+      return false;
+    }
     if (read == 0) break;
-    if (!CryptHashData(hash.get(), block.data(), read, 0)) return fail();
+    hash.Update(block.data(), read);
   }
-  DWORD length = static_cast<DWORD>(digest.size());
-  if (!CryptGetHashParam(hash.get(), HP_HASHVAL, digest.data(), &length, 0)) return fail();
+  digest = hash.Finish();
   return true;
 }
 
@@ -152,18 +148,24 @@ LONG VerifyHeldSignature(HANDLE file, const std::string& path, std::string& sign
 
 std::string MalformedValueText(const std::string& key) { return "Malformed " + key + " value in the configuration"; }
 
-std::string CheckHeldPackage(HANDLE file, const std::string& path, const PackageChecks& checks) {
+std::string CheckHeldPackage(HANDLE file, const std::string& path, const Sha256Digest& written,
+                             const PackageChecks& checks) {
   if (!checks.malformedKey.empty()) return MalformedValueText(checks.malformedKey);
-  if (checks.hashConfigured) {
-    Sha256Digest actual = {};
-    DWORD error = 0;
-    if (!HashHeldFile(file, actual, error)) {
-      return "Package hash could not be computed: " + path + " (error " + std::to_string(error) + ")";
-    }
-    if (actual != checks.expectedHash) {
-      LogEvent("SHA-256 of the refused package: " + FormatSha256(actual), LOG_INFO);
-      return "Package hash mismatch: " + path;
-    }
+  Sha256Digest actual = {};
+  DWORD error = 0;
+  if (!HashHeldFile(file, actual, error)) {
+    return "Package hash could not be computed: " + path + " (error " + std::to_string(error) + ")";
+  }
+  // Between the download's last write and the hold the file was out of the installer's hands.
+  std::string refusal;
+  if (actual != written) {
+    refusal = "Package changed after download: " + path;
+  } else if (checks.hashConfigured && actual != checks.expectedHash) {
+    refusal = "Package hash mismatch: " + path;
+  }
+  if (!refusal.empty()) {
+    LogEvent("SHA-256 of the refused package: " + FormatSha256(actual), LOG_INFO);
+    return refusal;
   }
   if (checks.requireSignature) {
     std::string signer, thumbprint;

@@ -1,5 +1,5 @@
-// Checking a downloaded package through the one handle that is kept open from the checks until
-// the shell has started it, so that what was checked is what is started.
+// Checking a downloaded package through the one handle that is kept open from the end of the
+// download until the shell has started it, so that what was checked is what is started.
 #pragma once
 
 #include <windows.h>
@@ -14,8 +14,7 @@
 UniqueHandle HoldPackage(const std::string& path);
 
 // SHA-256 of the whole file behind `file`, read from its start through that handle (the file
-// position is moved). False, with the system error number in `error`, when the platform's
-// provider (PROV_RSA_AES: Windows XP SP3 and later) is missing or a read fails.
+// position is moved). False, with the system error number in `error`, when a read fails.
 bool HashHeldFile(HANDLE file, Sha256Digest& digest, DWORD& error);
 
 // Verifies the Authenticode signature of the file behind `file` (`path` names it) with the
@@ -26,9 +25,11 @@ bool HashHeldFile(HANDLE file, Sha256Digest& digest, DWORD& error);
 // certificate's SHA-256 (64 lower-case hex digits; unchanged where the platform cannot hash it).
 LONG VerifyHeldSignature(HANDLE file, const std::string& path, std::string& signer, std::string& thumbprint);
 
-// Everything `checks` asks of the held file at `path`: "" when it passes, otherwise the refusal
-// text for the install log and the status file. Asks nothing when no check is configured.
-std::string CheckHeldPackage(HANDLE file, const std::string& path, const PackageChecks& checks);
+// Whether the held file at `path` still holds the bytes whose SHA-256 the download computed as it
+// wrote them (`written`), and everything `checks` asks of it: "" when it passes, otherwise the
+// refusal text for the install log and the status file.
+std::string CheckHeldPackage(HANDLE file, const std::string& path, const Sha256Digest& written,
+                             const PackageChecks& checks);
 
 // "Malformed <key> value in the configuration".
 std::string MalformedValueText(const std::string& key);

@@ -4,6 +4,7 @@
 
 #include "app/config_source.h"
 #include "framework/app.h"
+#include "framework/file.h"
 #include "framework/handle.h"
 #include "framework/resources.h"
 #include "probes/version_probes.h"
@@ -67,19 +68,18 @@ int ReadRuntimeConfig(const ConfigReadInputs& inputs, RuntimeConfig& config) {
     ReportUnusableFile("create", fileName);
     return kSourceNone;
   }
-  {
-    UniqueHandle file(CreateFileA(fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-      ReportUnusableFile("create", fileName);
-      return kSourceNone;
-    }
-    if (!WriteWholeFile(file.get(), text)) {
-      file.reset();
-      DeleteFileA(fileName.c_str());
-      ReportUnusableFile("write", fileName);
-      return kSourceNone;
-    }
+  // Held from its creation until the last read below: the profile reader opens the file to read
+  // and lets others write, so it still can, while no other process can change, replace or delete it.
+  UniqueHandle file = CreateNewFile(fileName.c_str());
+  if (!file) {
+    ReportUnusableFile("create", fileName);
+    return kSourceNone;
+  }
+  if (!WriteWholeFile(file.get(), text)) {
+    file.reset();
+    DeleteFileA(fileName.c_str());
+    ReportUnusableFile("write", fileName);
+    return kSourceNone;
   }
 
   const char* locationKey = Is64BitWindows() ? "WebFile64" : "WebFile";
@@ -91,6 +91,7 @@ int ReadRuntimeConfig(const ConfigReadInputs& inputs, RuntimeConfig& config) {
   const std::string hashKey = HashKeyFor(locationKey);
   config.checks = ReadPackageChecks(hashKey, ReadText(hashKey.c_str(), fileName), ReadText("RequireSignature", fileName),
                                     ReadText("SignerName", fileName), ReadText("SignerThumbprint", fileName));
+  file.reset();
 
   const bool qaUrl = inputs.qaMode && IsHttpLocation(config.location);
   if (qaUrl) {

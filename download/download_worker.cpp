@@ -242,6 +242,7 @@ void CHttpDownloadDlg::RunDownload() {
 
   TransferClock clock;
   clock.startTick = clock.lastRateTick = GetTickCount();
+  Sha256 written;
   uint32_t total = 0;
   char block[kBlockSize];
   DWORD count = 0;
@@ -251,12 +252,21 @@ void CHttpDownloadDlg::RunDownload() {
     if (count == 0 || StopRequested()) break;
     long writeError = 0;
     if (!m_fileTarget.Write(block, count, writeError)) return FailWithError(IDS_ERR_DOWNLOAD, writeError);
+    written.Update(block, count);
     total += count;
     ReportTransferProgress(clock, total, sizeKnown, size);
   } while (!StopRequested());
 
   if (!StopRequested() && sizeKnown && total < size) return FailWithError(IDS_ERR_DOWNLOAD, kTruncatedBodyError);
   m_fileTarget.Close();
-  if (StopRequested()) DeleteFileA(m_strTargetPath.c_str());
+  if (StopRequested()) {
+    DeleteFileA(m_strTargetPath.c_str());
+  } else {
+    // No reading handle that denies writing can be opened beside the writing one, and the shell
+    // cannot start a file open for writing: unheld for a moment, the file is compared with this
+    // hash before it is started.
+    m_writtenSha256 = written.Finish();
+    m_heldTarget = HoldFileForReading(m_strTargetPath.c_str());
+  }
   PostDone(0);
 }

@@ -15,6 +15,7 @@
 #include "framework/dialog.h"
 #include "framework/file.h"
 #include "framework/thread.h"
+#include "util/sha256.h"
 
 class CTrayIcon;
 
@@ -36,6 +37,12 @@ public:
   int m_nShowUI = 1;            // 0: silent (hidden, no message boxes)
   std::string m_strQaVersion;   // shown in the QA file line
   CTrayIcon* m_pTrayIcon = nullptr;  // its tooltip follows the percentage; may be null
+
+  // Outputs, once DoModal has answered IDOK: the downloaded file, held for reading and shared for
+  // reading only since the worker closed it (invalid when it could not be opened again), and the
+  // SHA-256 of the bytes the worker wrote into it.
+  UniqueHandle m_heldTarget;
+  Sha256Digest m_writtenSha256 = {};
 
   // The worker thread's entry; `param` is the dialog.
   static UINT __cdecl DownloadWorkerProc(LPVOID param);

@@ -1,8 +1,22 @@
 #include "framework/file.h"
 
+UniqueHandle CreateNewFile(const char* path) {
+  if (!DeleteFileA(path)) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return UniqueHandle();
+  }
+  // CREATE_NEW: a name that another process took again since the deletion fails the call.
+  return UniqueHandle(
+      CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+UniqueHandle HoldFileForReading(const char* path) {
+  return UniqueHandle(
+      CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
 BOOL CFile::OpenForWriting(const char* path, DWORD& error) {
-  m_file.reset(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                           nullptr));
+  m_file = CreateNewFile(path);
   if (m_file) return TRUE;
   error = GetLastError();
   return FALSE;

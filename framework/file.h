@@ -1,14 +1,25 @@
-// A file object for writing the download: created (or truncated) for writing, others may read.
+// Files the installer writes and then uses: each is created new, and while the installer holds it
+// no other process can write, rename or delete it.
 #pragma once
 
 #include <windows.h>
 
 #include "framework/handle.h"
 
+// Creates `path` new for writing, shared for reading only. Whatever had that name (a file, a hard
+// link) is deleted first, never opened for writing, so nothing behind it is written. Invalid on
+// failure, with the system's error code as the last error (the deletion's, when the name stays).
+UniqueHandle CreateNewFile(const char* path);
+
+// Opens `path` for reading, shared for reading only: while the owner lives nobody can write,
+// rename or delete the file, and it can still be read and started. Invalid when it cannot be opened.
+UniqueHandle HoldFileForReading(const char* path);
+
+// A file object for writing the download.
 class CFile {
 public:
-  // Creates or truncates `path` for write access; other openers may read but not write. On failure
-  // returns FALSE and sets `error` to the system's error code.
+  // Creates `path` new (CreateNewFile). On failure returns FALSE and sets `error` to the system's
+  // error code.
   BOOL OpenForWriting(const char* path, DWORD& error);
   // Writes all `count` bytes. On failure returns FALSE with the system's error code, or -1 when the
   // file took fewer bytes than given.

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <windows.h>
-#include <wincrypt.h>
 #include <wininet.h>
 #include <wtsapi32.h>
 
@@ -88,12 +87,6 @@ struct Menu : NullIsInvalid<HMENU> {
 struct LocalBlock : NullIsInvalid<HLOCAL> {
   static void Close(HLOCAL p) { LocalFree(p); }
 };
-struct CryptProvider : NullIsInvalid<HCRYPTPROV> {
-  static void Close(HCRYPTPROV provider) { CryptReleaseContext(provider, 0); }
-};
-struct CryptHash : NullIsInvalid<HCRYPTHASH> {
-  static void Close(HCRYPTHASH hash) { CryptDestroyHash(hash); }
-};
 
 }  // namespace handle_policy
 
@@ -108,5 +101,3 @@ using UniqueWindow = UniqueAny<HWND, handle_policy::Window>;
 using UniqueGlobal = UniqueAny<HGLOBAL, handle_policy::Global>;
 using UniqueMenu = UniqueAny<HMENU, handle_policy::Menu>;
 using UniqueLocal = UniqueAny<HLOCAL, handle_policy::LocalBlock>;
-using UniqueCryptProvider = UniqueAny<HCRYPTPROV, handle_policy::CryptProvider>;
-using UniqueCryptHash = UniqueAny<HCRYPTHASH, handle_policy::CryptHash>;

@@ -1,15 +1,17 @@
 """The download under Wine against real servers: the typical run, progress, the "~" fallback,
 authentication, broken servers, cancel, silent mode and https."""
+import os
 import pathlib
 import shutil
 import tempfile
+import threading
 import time
 import unittest
 
 from harness import Installer, config_text, entries, section_dict
 from installer_case import InstallerTestCase
 from servers import Nginx, ScriptedServer, ShortBody, make_certificate
-from wintools import clear_payload_starts, make_package, payload_starts, trustcert
+from wintools import clear_payload_starts, make_package, payload_starts, trustcert, wait_for_starts
 
 CAPTION = "Quillmoor Internet Security"
 TARGET_NAME = "~setup.exe"
@@ -17,15 +19,18 @@ STATUS_FILE = "C:\\VornikLodestep.log"
 
 
 class Paced:
-    """A 200 answer of `body` with its length, sent in `piece`-byte pieces every `interval` s."""
+    """A 200 answer of `body` with its length, sent in `piece`-byte pieces every `interval` s; with
+    `gate` (a threading.Event) each later piece also waits until it is set (30 s at most)."""
 
-    def __init__(self, body, piece=16384, interval=0.05):
-        self.body, self.piece, self.interval = body, piece, interval
+    def __init__(self, body, piece=16384, interval=0.05, gate=None):
+        self.body, self.piece, self.interval, self.gate = body, piece, interval, gate
 
     def __call__(self, conn, request):
         conn.send_head(200, [("Content-Length", len(self.body))])
         for i in range(0, len(self.body), self.piece):
             conn.send(self.body[i:i + self.piece])
+            if self.gate is not None:
+                self.gate.wait(30)
             if conn.wait(self.interval):
                 return False
         return True
@@ -215,6 +220,30 @@ class DownloadTest(InstallerTestCase):
         self.assertEqual(result.returncode, 0)
         self.assertIn("The file we are downloading already exists!", self.log_texts("ERROR"))
         self.assertNotEqual(self.status().get("Downloaded"), "true")
+
+    def test_nothing_is_swapped_between_writing_and_starting(self):
+        # A hard link at either name leads to a file that is not the installer's: never written.
+        temp, body = self.prefix.temp_dir, self.package.read_bytes()
+        sentinels = [temp / "sentinel.exe", temp / "sentinel.ini"]
+        for sentinel, name in zip(sentinels, (TARGET_NAME, "vkinstlightx.ini")):
+            sentinel.write_bytes(b"not the installer's")
+            (temp / name).unlink(missing_ok=True)
+            os.link(sentinel, temp / name)
+        gate = threading.Event()
+        with ScriptedServer({"/held.exe": Paced(body, piece=len(body) // 2, gate=gate)}) as server:
+            self.configure(server.url("/held.exe"))
+            process = self.installer.start()
+            self.wait_for_window(process, title="completed")
+            # Mid-download another process tries to replace, rename and delete the package.
+            target, other = (self.prefix.windows_path(path) for path in (self.target, sentinels[0]))
+            for command in (["copy", "/y", other, target], ["move", "/y", other, target],
+                            ["move", target, target + ".moved"], ["del", "/f", target]):
+                self.prefix.wine(["cmd", "/c"] + command)
+            gate.set()
+            self.finish(process)
+        self.assertEqual(self.target.read_bytes(), body)
+        self.assertEqual(len(wait_for_starts(self.prefix, 1)), 1)
+        self.assertEqual([sentinel.read_bytes() for sentinel in sentinels], [b"not the installer's"] * 2)
 
     def test_https_needs_a_trusted_certificate(self):
         certs = pathlib.Path(tempfile.mkdtemp(prefix="certs-"))

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <utility>
 
 #include "app/package_checks.h"
 
@@ -33,6 +35,27 @@ TEST(PackageChecks, Sha256ValuesOfEitherCaseParseToTheSameBytes) {
   EXPECT_EQ(all, ones);
   ASSERT_TRUE(ParseSha256("00112233445566778899aAbBcCdDeEfF00112233445566778899aAbBcCdDeEfF", all));
   EXPECT_EQ(FormatSha256(all), "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff");
+}
+
+// The standard's messages, fed whole and in pieces that straddle the 64-byte blocks and the 56-byte
+// mark past which the length needs a block of its own.
+TEST(PackageChecks, Sha256OfKnownMessagesWhateverThePieces) {
+  const std::pair<std::string, const char*> cases[] = {
+      {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", kAbcLower},
+      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+      {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+  };
+  for (const auto& [message, digest] : cases) {
+    for (size_t piece : {1, 55, 64, 65, 1 << 20}) {
+      Sha256 hash;
+      for (size_t at = 0; at < message.size(); at += piece) {
+        hash.Update(message.data() + at, std::min(piece, message.size() - at));
+      }
+      EXPECT_EQ(FormatSha256(hash.Finish()), digest) << message.size() << " bytes in pieces of " << piece;
+    }
+  }
 }
 
 TEST(PackageChecks, MalformedSha256ValuesAreRefused) {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/package_verify.h"
+#include "framework/file.h"
 #include "framework/handle.h"
 
 namespace {
@@ -34,8 +35,8 @@ class PackageVerify : public ::testing::Test {
   }
 
   std::string Read(const std::string& name) const {
-    UniqueHandle file(CreateFileA(Path(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                  nullptr));
+    UniqueHandle file(CreateFileA(Path(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
     if (!file) return "<unreadable>";
     std::string bytes(GetFileSize(file.get(), nullptr), '\0');
     DWORD read = 0;
@@ -109,72 +110,78 @@ TEST_F(PackageVerify, AHashReadFailureIsReported) {
   EXPECT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
-// While the package is held, nobody (this process or another) can write, rename, replace or delete
-// it; reading stays possible, and after the hold ends the same attempts succeed.
+// While the package is held, as it is written and from then until the start, nobody (this process or
+// another) can write, rename, replace or delete it; after the hold ends the same attempts succeed.
 TEST_F(PackageVerify, HeldPackageCannotBeReplacedUntilReleased) {
-  const std::string original = "the package that was checked";
-  const std::string evil = "another package";
-  Write("target.exe", original);
-  Write("evil.exe", evil);
-  const std::string target = Path("target.exe");
-  UniqueHandle held = HoldPackage(target);
-  ASSERT_TRUE(held);
+  for (bool writing : {true, false}) {
+    SCOPED_TRACE(writing ? "held while written" : "held for reading");
+    const std::string original = "the package that was checked";
+    const std::string evil = "another package";
+    const std::string target = Path("target.exe");
+    Write("evil.exe", evil);
+    if (!writing) Write("target.exe", original);
+    UniqueHandle held = writing ? CreateNewFile(target.c_str()) : HoldPackage(target);
+    ASSERT_TRUE(held);
+    DWORD written = 0;
+    if (writing) WriteFile(held.get(), original.data(), static_cast<DWORD>(original.size()), &written, nullptr);
 
-  const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  struct Attempt {
-    const char* what;
-    BOOL (*run)(const std::string& target, const std::string& other, DWORD share);
-    DWORD error = ERROR_SHARING_VIOLATION;
-  };
-  const Attempt attempts[] = {
-      {"open for writing",
-       [](const std::string& t, const std::string&, DWORD share) {
-         return UniqueHandle(CreateFileA(t.c_str(), GENERIC_WRITE, share, nullptr, OPEN_EXISTING, 0, nullptr))
-                    ? TRUE
-                    : FALSE;
-       }},
-      {"open for deleting",
-       [](const std::string& t, const std::string&, DWORD share) {
-         return UniqueHandle(CreateFileA(t.c_str(), DELETE, share, nullptr, OPEN_EXISTING, 0, nullptr)) ? TRUE
-                                                                                                       : FALSE;
-       }},
-      {"truncate", [](const std::string& t, const std::string&, DWORD share) {
-         return UniqueHandle(CreateFileA(t.c_str(), GENERIC_WRITE, share, nullptr, TRUNCATE_EXISTING, 0, nullptr))
-                    ? TRUE
-                    : FALSE;
-       }},
-      {"rename away", [](const std::string& t, const std::string& o, DWORD) {
-         return MoveFileExA(t.c_str(), (o + ".moved").c_str(), 0);
-       }},
-      // A file that is open cannot be the target of a replacing rename at all.
-      {"replace by rename",
-       [](const std::string& t, const std::string& o, DWORD) {
-         return MoveFileExA(o.c_str(), t.c_str(), MOVEFILE_REPLACE_EXISTING);
-       },
-       ERROR_ACCESS_DENIED},
-      {"copy over", [](const std::string& t, const std::string& o, DWORD) { return CopyFileA(o.c_str(), t.c_str(), FALSE); }},
-      {"delete", [](const std::string& t, const std::string&, DWORD) { return DeleteFileA(t.c_str()); }},
-  };
-  for (const Attempt& a : attempts) {
-    SCOPED_TRACE(a.what);
-    EXPECT_FALSE(a.run(target, Path("evil.exe"), all));
-    EXPECT_EQ(GetLastError(), a.error);
-  }
-  // Another process tries the same with the shell's own commands.
-  for (const std::string& command : {"copy /y \"" + Path("evil.exe") + "\" \"" + target + "\"",
-                                     "move /y \"" + Path("evil.exe") + "\" \"" + target + "\"",
-                                     "del /f \"" + target + "\""}) {
-    SCOPED_TRACE(command);
-    RunProcess("cmd.exe /c " + command);
-    EXPECT_EQ(Read("target.exe"), original);
-  }
-  // Reading, as the shell does to start it, is still allowed.
-  EXPECT_TRUE(UniqueHandle(CreateFileA(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                       nullptr)));
+    const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    struct Attempt {
+      const char* what;
+      BOOL (*run)(const std::string& target, const std::string& other, DWORD share);
+      DWORD error = ERROR_SHARING_VIOLATION;
+    };
+    const Attempt attempts[] = {
+        {"open for writing",
+         [](const std::string& t, const std::string&, DWORD share) {
+           return UniqueHandle(CreateFileA(t.c_str(), GENERIC_WRITE, share, nullptr, OPEN_EXISTING, 0, nullptr))
+                      ? TRUE
+                      : FALSE;
+         }},
+        {"open for deleting",
+         [](const std::string& t, const std::string&, DWORD share) {
+           return UniqueHandle(CreateFileA(t.c_str(), DELETE, share, nullptr, OPEN_EXISTING, 0, nullptr)) ? TRUE
+                                                                                                         : FALSE;
+         }},
+        {"truncate", [](const std::string& t, const std::string&, DWORD share) {
+           return UniqueHandle(CreateFileA(t.c_str(), GENERIC_WRITE, share, nullptr, TRUNCATE_EXISTING, 0, nullptr))
+                      ? TRUE
+                      : FALSE;
+         }},
+        {"rename away", [](const std::string& t, const std::string& o, DWORD) {
+           return MoveFileExA(t.c_str(), (o + ".moved").c_str(), 0);
+         }},
+        // A file that is open cannot be the target of a replacing rename at all.
+        {"replace by rename",
+         [](const std::string& t, const std::string& o, DWORD) {
+           return MoveFileExA(o.c_str(), t.c_str(), MOVEFILE_REPLACE_EXISTING);
+         },
+         ERROR_ACCESS_DENIED},
+        {"copy over",
+         [](const std::string& t, const std::string& o, DWORD) { return CopyFileA(o.c_str(), t.c_str(), FALSE); }},
+        {"delete", [](const std::string& t, const std::string&, DWORD) { return DeleteFileA(t.c_str()); }},
+    };
+    for (const Attempt& a : attempts) {
+      SCOPED_TRACE(a.what);
+      EXPECT_FALSE(a.run(target, Path("evil.exe"), all));
+      EXPECT_EQ(GetLastError(), a.error);
+    }
+    // Another process tries the same with the shell's own commands.
+    for (const std::string& command : {"copy /y \"" + Path("evil.exe") + "\" \"" + target + "\"",
+                                       "move /y \"" + Path("evil.exe") + "\" \"" + target + "\"",
+                                       "del /f \"" + target + "\""}) {
+      SCOPED_TRACE(command);
+      RunProcess("cmd.exe /c " + command);
+      EXPECT_EQ(Read("target.exe"), original);
+    }
+    // Reading, as the shell does to start it, is still allowed.
+    EXPECT_TRUE(writing || UniqueHandle(CreateFileA(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                    OPEN_EXISTING, 0, nullptr)));
 
-  held.reset();
-  EXPECT_EQ(RunProcess("cmd.exe /c copy /y \"" + Path("evil.exe") + "\" \"" + target + "\""), 0u);
-  EXPECT_EQ(Read("target.exe"), evil) << "once released, the same attempt replaces it";
+    held.reset();
+    EXPECT_EQ(RunProcess("cmd.exe /c copy /y \"" + Path("evil.exe") + "\" \"" + target + "\""), 0u);
+    EXPECT_EQ(Read("target.exe"), evil) << "once released, the same attempt replaces it";
+  }
 }
 
 TEST_F(PackageVerify, TheShellStartsAHeldPackage) {
@@ -213,6 +220,7 @@ TEST_F(PackageVerify, ChecksAskOnlyWhatIsConfigured) {
     const char* what;
     PackageChecks checks;
     std::string refusal;
+    bool changedSinceWritten = false;
   };
   PackageChecks none;
   PackageChecks right;
@@ -233,12 +241,13 @@ TEST_F(PackageVerify, ChecksAskOnlyWhatIsConfigured) {
       {"signature required", signature, "Package signature not valid: " + path + " (0x800B0100)"},
       {"right hash, no signature", rightHashAndSignature, "Package signature not valid: " + path + " (0x800B0100)"},
       {"malformed configuration", malformed, "Malformed WebFileSha256 value in the configuration"},
+      {"changed since the download wrote it", none, "Package changed after download: " + path, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     UniqueHandle held = HoldPackage(path);
     ASSERT_TRUE(held);
-    EXPECT_EQ(CheckHeldPackage(held.get(), path, c.checks), c.refusal);
+    EXPECT_EQ(CheckHeldPackage(held.get(), path, c.changedSinceWritten ? other : actual, c.checks), c.refusal);
   }
 }
 
