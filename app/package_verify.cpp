@@ -25,8 +25,6 @@ struct TrustApi {
   decltype(&WTHelperGetProvSignerFromChain) signerFromChain = nullptr;
   decltype(&CertVerifyCertificateChainPolicy) chainPolicy = nullptr;
   decltype(&CertGetNameStringA) nameString = nullptr;
-  // Windows Vista and later; without it no certificate can be hashed.
-  BOOL(WINAPI* hashCertificate)(LPCWSTR, DWORD, void*, const BYTE*, DWORD, BYTE*, DWORD*) = nullptr;
 };
 
 template <typename Function>
@@ -39,7 +37,6 @@ bool Resolve(const UniqueModule& module, const char* name, Function& function) {
 bool LoadTrustApi(TrustApi& api) {
   api.wintrust.reset(LoadSystemLibrary("wintrust.dll"));
   api.crypt32.reset(LoadSystemLibrary("crypt32.dll"));
-  Resolve(api.crypt32, "CryptHashCertificate2", api.hashCertificate);
   return Resolve(api.wintrust, "WinVerifyTrust", api.verifyTrust) &&
          Resolve(api.wintrust, "WTHelperProvDataFromStateData", api.providerData) &&
          Resolve(api.wintrust, "WTHelperGetProvSignerFromChain", api.signerFromChain) &&
@@ -136,13 +133,9 @@ LONG VerifyHeldSignature(HANDLE file, const std::string& path, std::string& sign
   std::vector<char> name(size > 0 ? size : 1, '\0');
   api.nameString(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name.data(), static_cast<DWORD>(name.size()));
   signer = name.data();
-  Sha256Digest digest = {};
-  DWORD digestSize = static_cast<DWORD>(digest.size());
-  if (api.hashCertificate != nullptr &&
-      api.hashCertificate(L"SHA256", 0, nullptr, certificate->pbCertEncoded, certificate->cbCertEncoded, digest.data(),
-                          &digestSize)) {
-    thumbprint = FormatSha256(digest);
-  }
+  Sha256 hash;
+  hash.Update(certificate->pbCertEncoded, certificate->cbCertEncoded);
+  thumbprint = FormatSha256(hash.Finish());
   return 0;
 }
 

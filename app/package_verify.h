@@ -22,7 +22,7 @@ bool HashHeldFile(HANDLE file, Sha256Digest& digest, DWORD& error);
 // Revocation is not checked (no network round trip). 0 when valid, otherwise the trust error
 // (TRUST_E_NOSIGNATURE, TRUST_E_BAD_DIGEST, CERT_E_UNTRUSTEDROOT, ...). When a valid signature was
 // found, `signer` receives the signer certificate's simple display name and `thumbprint` the
-// certificate's SHA-256 (64 lower-case hex digits; unchanged where the platform cannot hash it).
+// certificate's SHA-256 (64 lower-case hex digits).
 LONG VerifyHeldSignature(HANDLE file, const std::string& path, std::string& signer, std::string& thumbprint);
 
 // Whether the held file at `path` still holds the bytes whose SHA-256 the download computed as it
