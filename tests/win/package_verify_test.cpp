@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "app/package_verify.h"
+#include "app/held_package.h"
 #include "framework/file.h"
 #include "framework/handle.h"
 #include "tests/win/test_helpers.h"
