@@ -1,16 +1,9 @@
 #include "app/flag_command_line_info.h"
 
+#include "framework/ascii.h"
 #include "util/text.h"
 
 namespace {
-std::string LowerAscii(const char* text) {
-  std::string lower(text);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
-}
-
 // A present switch "without a value" and one given the value TRUE mean the same.
 bool ReadSwitchValue(const CFlagCommandLineInfo& info, const char* name, std::string& value) {
   if (!info.LookupSwitch(name, value)) return false;

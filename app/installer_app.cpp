@@ -9,6 +9,7 @@
 #include "app/flag_command_line_info.h"
 #include "app/launch.h"
 #include "download/http_download_dlg.h"
+#include "framework/file.h"
 #include "framework/handle.h"
 #include "framework/resources.h"
 #include "probes/logged_on_user.h"
@@ -67,14 +68,8 @@ BOOL CInstallerApp::InitInstance() {
   }
   AfxEnableControlContainer();
 
-  {
-    char modulePath[5120] = {};
-    const DWORD length = GetModuleFileNameA(m_hInstance, modulePath, sizeof modulePath);
-    if (length == 0 || length >= sizeof modulePath) return FALSE;  // none, or cut short
-    m_strModulePath.assign(modulePath, length);
-    const size_t lastBackslash = m_strModulePath.rfind('\\');
-    m_strModuleDirectory = m_strModulePath.substr(0, lastBackslash);
-  }
+  if (!ReadModulePath(m_strModulePath)) return FALSE;
+  m_strModuleDirectory = m_strModulePath.substr(0, m_strModulePath.rfind('\\'));
 
   {
     CFlagCommandLineInfo commandLine;
@@ -114,8 +109,11 @@ void CInstallerApp::DownloadAndLaunch(int sourceKind) {
   // anything is requested.
   if (!ConfirmPackageChecks(m_config)) return;
 
-  char tempDir[260] = {};
-  GetTempPathA(sizeof tempDir, tempDir);
+  std::string tempDir;
+  if (!ReadTempDirectory(tempDir)) {
+    LogEvent("Couldn't find the temporary directory for the download", LOG_ERROR);
+    return;
+  }
 
   CHttpDownloadDlg dialog;
   dialog.m_nSourceKind = sourceKind;

@@ -4,7 +4,8 @@
 
 #include <utility>
 
-#include "app/package_verify.h"
+#include "app/held_package.h"
+#include "app/package_checks.h"
 #include "framework/error_text.h"
 #include "framework/handle.h"
 #include "framework/resources.h"

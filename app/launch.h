@@ -1,11 +1,11 @@
-// Starting the downloaded package.
+// The launch step: the downloaded package checked and started (a local one only started), and the
+// refusals the user sees.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
 
-#include "app/launch_check.h"
 #include "app/runtime_config.h"
 #include "framework/handle.h"
 #include "util/sha256.h"

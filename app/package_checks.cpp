@@ -1,8 +1,8 @@
 #include "app/package_checks.h"
 
 #include "app/config_source.h"
-#include "app/profile_text.h"
 #include "framework/url.h"
+#include "util/profile_text.h"
 
 namespace {
 const char kRequireSignatureKey[] = "RequireSignature";
@@ -15,6 +15,12 @@ int HexDigitValue(char c) {
   return -1;
 }
 }  // namespace
+
+bool HasWrongFormatMarker(const std::string& targetPath) { return targetPath.find("\\~~") != std::string::npos; }
+
+bool IsTooSmallToRun(uint32_t fileSize) { return fileSize <= kLargestRefusedPackage; }
+
+std::string MalformedValueText(const std::string& key) { return "Malformed " + key + " value in the configuration"; }
 
 std::string HashKeyFor(const std::string& locationKey) { return locationKey + "Sha256"; }
 

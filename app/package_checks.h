@@ -1,12 +1,23 @@
-// What the configuration asks of a downloaded package before it is started: a SHA-256 value for
-// the location key in use, and an Authenticode signature, optionally by a named signer or by one
-// signing certificate. Every key is optional; a configuration without them asks for nothing. And
-// whether a configuration pins what it downloads at all.
+// The rules a downloaded package must pass before it is started, as decisions without the system
+// (the Win32 checks of the file itself are in app/held_package.h): the fixed ones (size, name), and
+// what the configuration asks: a SHA-256 value for the location key in use, and an Authenticode
+// signature, optionally by a named signer or by one signing certificate. Every key is optional; a
+// configuration without them asks for nothing. And whether a configuration pins what it downloads
+// at all.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "util/sha256.h"
+
+// Packages of this size and smaller are refused: a real package is larger.
+constexpr uint32_t kLargestRefusedPackage = 1000000;
+
+// A target path holding "\~~" (a backslash and two tildes) is refused: the installer itself ran
+// from a name beginning with "~", so the download would have its own kind of name.
+bool HasWrongFormatMarker(const std::string& targetPath);
+bool IsTooSmallToRun(uint32_t fileSize);
 
 struct PackageChecks {
   bool hashConfigured = false;
@@ -17,6 +28,9 @@ struct PackageChecks {
   Sha256Digest signerThumbprint = {};  // when configured, the signing certificate's SHA-256
   std::string malformedKey;  // the key whose value cannot be used; empty when every value can
 };
+
+// "Malformed <key> value in the configuration".
+std::string MalformedValueText(const std::string& key);
 
 // The hash key that goes with a location key: "WebFile" -> "WebFileSha256",
 // "WebFile64" -> "WebFile64Sha256".

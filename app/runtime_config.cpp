@@ -60,11 +60,11 @@ int ReadRuntimeConfig(const ConfigReadInputs& inputs, RuntimeConfig& config) {
   const std::string text = EmbeddedConfigText();
   if (text.empty()) return kSourceNone;
 
-  char tempDir[kPathBuffer] = {};
-  const DWORD tempLength = GetTempPathA(kPathBuffer, tempDir);
-  const std::string fileName = std::string(tempDir) + kExtractedConfigName;
+  std::string tempDir;
+  const BOOL haveTempDir = ReadTempDirectory(tempDir);
+  const std::string fileName = tempDir + kExtractedConfigName;
   // A temporary path that leaves no room for the name would be cut; treat it as not creatable.
-  if (tempLength == 0 || fileName.size() >= kPathBuffer) {
+  if (!haveTempDir || fileName.size() >= kPathBuffer) {
     ReportUnusableFile("create", fileName);
     return kSourceNone;
   }

@@ -31,6 +31,17 @@ HINSTANCE AfxGetInstanceHandle() {
 
 const char* AfxGetAppName() { return theApplication != nullptr ? theApplication->m_strAppName.c_str() : ""; }
 
+BOOL ReadModulePath(std::string& path) {
+  char buffer[5120] = {};
+  const DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
+  if (length == 0 || length >= sizeof buffer) {
+    path.clear();
+    return FALSE;
+  }
+  path.assign(buffer, length);
+  return TRUE;
+}
+
 void AfxEnableControlContainer() {
   INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_ANIMATE_CLASS | ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&classes);
@@ -49,9 +60,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   if (app == nullptr) return 1;
   app->m_hInstance = instance;
   if (app->m_strAppName.empty()) {
-    char path[MAX_PATH * 4] = {};
-    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    app->m_strAppName = AppNameFromModulePath(std::string(path, length < sizeof path ? length : 0));
+    std::string path;
+    ReadModulePath(path);  // none: the name stays empty
+    app->m_strAppName = AppNameFromModulePath(path);
   }
   app->InitInstance();
   return 0;

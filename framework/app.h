@@ -34,6 +34,10 @@ CWinApp* AfxGetApp();
 HINSTANCE AfxGetInstanceHandle();
 const char* AfxGetAppName();
 
+// The executable's full path. FALSE, with `path` empty, when the system gives none or the path
+// fills the whole buffer of 5120 characters (it may have been cut short).
+BOOL ReadModulePath(std::string& path);
+
 // Registers the dialog's control classes (animation, progress bar). The product embeds no
 // ActiveX controls, so this is all that enabling the control container needs to do here.
 void AfxEnableControlContainer();

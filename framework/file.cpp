@@ -1,5 +1,17 @@
 #include "framework/file.h"
 
+BOOL ReadTempDirectory(std::string& directory) {
+  char buffer[MAX_PATH] = {};
+  // Too small a buffer gives the size it would need, more than the buffer holds.
+  const DWORD length = GetTempPathA(sizeof buffer, buffer);
+  if (length == 0 || length >= sizeof buffer) {
+    directory.clear();
+    return FALSE;
+  }
+  directory.assign(buffer, length);
+  return TRUE;
+}
+
 UniqueHandle CreateNewFile(const char* path) {
   if (!DeleteFileA(path)) {
     const DWORD error = GetLastError();

@@ -1,6 +1,6 @@
 #include "framework/url.h"
 
-#include <cstring>
+#include "framework/ascii.h"
 
 namespace {
 struct Scheme {
@@ -14,16 +14,6 @@ const Scheme kSchemes[] = {
     {"ftp", AFX_INET_SERVICE_FTP, 21},
     {"gopher", AFX_INET_SERVICE_GOPHER, 70},
 };
-
-bool SameIgnoringCase(const std::string& a, const char* b) {
-  if (a.size() != std::strlen(b)) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char c = a[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != b[i]) return false;
-  }
-  return true;
-}
 
 const Scheme* SchemeOf(uint32_t service) {
   for (const Scheme& scheme : kSchemes) {
@@ -53,7 +43,7 @@ BOOL AfxParseURL(const char* url, uint32_t& service, std::string& server, std::s
   const std::string schemeName = text.substr(0, schemeEnd);
   const Scheme* scheme = nullptr;
   for (const Scheme& candidate : kSchemes) {
-    if (SameIgnoringCase(schemeName, candidate.name)) scheme = &candidate;
+    if (EqualsIgnoreCaseAscii(schemeName, candidate.name)) scheme = &candidate;
   }
   if (scheme == nullptr) return 0;
 

@@ -1,13 +1,9 @@
 #include "util/text.h"
 
-#include <cstring>
-
 namespace {
 constexpr int kMaxJoinedParts = 10;
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 }  // namespace
 
 const std::string& JoinPath(std::string& result, const std::string& first,
@@ -47,11 +43,3 @@ std::string TrimChars(const std::string& text, const char* set) {
 }
 
 std::string TrimWhitespace(const std::string& text) { return TrimChars(text, " \t\r\n\v\f"); }
-
-bool EqualsIgnoreCaseAscii(const std::string& a, const char* b) {
-  if (a.size() != std::strlen(b)) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  }
-  return true;
-}

@@ -5,6 +5,10 @@
 #include <string>
 #include <vector>
 
+// The ASCII case helpers (EqualsIgnoreCaseAscii, LowerAscii) come with the text helpers; they live
+// in the framework so that the URL parser below util can use them too.
+#include "framework/ascii.h"
+
 // Joins `first` and the further parts with backslash rules and stores the result in `result`
 // (also returned). The parts end at the first empty or null one; at most ten are used. Per part:
 // an empty accumulator takes nothing; one ending in "\" loses that "\" before a part starting with
@@ -21,5 +25,3 @@ int SplitString(const std::string& text, std::vector<std::string>& fields, char 
 std::string TrimChars(const std::string& text, const char* set);
 // Removes white space (space, tab, CR, LF, VT, FF) from both ends.
 std::string TrimWhitespace(const std::string& text);
-// ASCII-only case-insensitive equality.
-bool EqualsIgnoreCaseAscii(const std::string& a, const char* b);

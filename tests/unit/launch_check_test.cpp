@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/launch_check.h"
+#include "app/package_checks.h"
 
 namespace {
 

@@ -10,36 +10,19 @@
 
 #include "framework/handle.h"
 #include "probes/fault_guard.h"
+#include "tests/win/test_helpers.h"
 
 namespace {
 
-// A null pointer the compiler cannot see through, so the faulting access stays in the code.
-int* OpaqueNull() {
-  int* p;
-  asm volatile("" : "=r"(p) : "0"(static_cast<int*>(nullptr)));
-  return p;
-}
+using win_test::EventExists;
+using win_test::EventName;
+using win_test::IsClosed;
+using win_test::OpaqueNull;
 
 EXCEPTION_REGISTRATION_RECORD* SehChainHead() {
   EXCEPTION_REGISTRATION_RECORD* head;
   asm volatile("movl %%fs:0, %0" : "=r"(head));
   return head;
-}
-
-bool IsClosed(HANDLE handle) {
-  DWORD flags = 0;
-  SetLastError(0);
-  return !GetHandleInformation(handle, &flags) && GetLastError() == ERROR_INVALID_HANDLE;
-}
-
-// A named event lives as long as a handle to it is open, so its name tells whether the handles were
-// closed even when their values have been given out again.
-std::string EventName(const char* purpose) {
-  return "Local\\fault_guard_test." + std::to_string(GetCurrentProcessId()) + "." + purpose;
-}
-bool EventExists(const std::string& name) {
-  UniqueHandle event(OpenEventA(SYNCHRONIZE, FALSE, name.c_str()));
-  return static_cast<bool>(event);
 }
 
 // The code of the last exception the system dispatched in this process, as a vectored handler sees it

@@ -8,8 +8,14 @@
 #include "framework/handle.h"
 #include "probes/fault_guard.h"
 #include "probes/logged_on_user.h"
+#include "tests/win/test_helpers.h"
 
 namespace {
+
+using win_test::EventExists;
+using win_test::EventName;
+using win_test::IsClosed;
+using win_test::OpaqueNull;
 
 struct Helper : CLoggedOnUserHelper {
   using CLoggedOnUserHelper::CheckLoggedOnUser;
@@ -36,28 +42,6 @@ std::string SidText(PSID sid) {
   if (!ConvertSidToStringSidA(sid, &text)) return "(invalid)";
   UniqueLocal owner(text);
   return text;
-}
-
-bool IsClosed(HANDLE handle) {
-  DWORD flags = 0;
-  SetLastError(0);
-  return !GetHandleInformation(handle, &flags) && GetLastError() == ERROR_INVALID_HANDLE;
-}
-
-// A named event lives as long as a handle to it is open, so its name tells whether the handles were
-// closed even when their values have been given out again.
-std::string EventName(const char* purpose) {
-  return "Local\\logged_on_user_test." + std::to_string(GetCurrentProcessId()) + "." + purpose;
-}
-bool EventExists(const std::string& name) {
-  UniqueHandle event(OpenEventA(SYNCHRONIZE, FALSE, name.c_str()));
-  return static_cast<bool>(event);
-}
-
-int* OpaqueNull() {
-  int* p;
-  asm volatile("" : "=r"(p) : "0"(static_cast<int*>(nullptr)));
-  return p;
 }
 
 TEST(LoggedOnUser, GetTokenInformationInternalReadsAWholeRecord) {

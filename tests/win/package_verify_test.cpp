@@ -8,31 +8,16 @@
 
 #include <string>
 
-#include "app/package_verify.h"
+#include "app/held_package.h"
 #include "framework/file.h"
 #include "framework/handle.h"
+#include "tests/win/test_helpers.h"
 
 namespace {
 
-class PackageVerify : public ::testing::Test {
+class PackageVerify : public win_test::ScratchFolderTest {
  protected:
-  void SetUp() override {
-    char temp[MAX_PATH];
-    ASSERT_NE(GetTempPathA(sizeof temp, temp), 0u);
-    dir_ = std::string(temp) + "package_verify_test\\";
-    CreateDirectoryA(dir_.c_str(), nullptr);
-  }
-
-  std::string Path(const std::string& name) const { return dir_ + name; }
-
-  void Write(const std::string& name, const std::string& bytes) const {
-    UniqueHandle file(CreateFileA(Path(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(file) << name << " error " << GetLastError();
-    DWORD written = 0;
-    ASSERT_TRUE(WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
-    ASSERT_EQ(written, bytes.size());
-  }
+  PackageVerify() : ScratchFolderTest("package_verify_test") {}
 
   std::string Read(const std::string& name) const {
     UniqueHandle file(CreateFileA(Path(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -60,8 +45,6 @@ class PackageVerify : public ::testing::Test {
     GetExitCodeProcess(process.hProcess, &code);
     return code;
   }
-
-  std::string dir_;
 };
 
 TEST_F(PackageVerify, HashesTheWholeFileThroughTheHeldHandle) {

@@ -11,6 +11,7 @@
 #include "framework/handle.h"
 #include "res/resource.h"
 #include "tests/win/resource_view.h"
+#include "tests/win/test_helpers.h"
 
 namespace {
 
@@ -23,25 +24,9 @@ struct RunResult {
 
 std::string Quote(const std::string& s) { return "\"" + s + "\""; }
 
-class Stampcfg : public ::testing::Test {
+class Stampcfg : public win_test::ScratchFolderTest {
  protected:
-  void SetUp() override {
-    char temp[MAX_PATH];
-    ASSERT_NE(GetTempPathA(sizeof temp, temp), 0u);
-    dir_ = std::string(temp) + "stampcfg_test\\";
-    CreateDirectoryA(dir_.c_str(), nullptr);
-  }
-
-  std::string Path(const std::string& name) const { return dir_ + name; }
-
-  void Write(const std::string& name, const std::string& bytes) const {
-    UniqueHandle file(CreateFileA(Path(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(file) << name;
-    DWORD written = 0;
-    ASSERT_TRUE(
-        WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
-  }
+  Stampcfg() : ScratchFolderTest("stampcfg_test") {}
 
   void CopyOfSetup(const std::string& name) const {
     ASSERT_TRUE(CopyFileA(SETUP_EXE_PATH, Path(name).c_str(), FALSE)) << GetLastError();
@@ -90,8 +75,6 @@ class Stampcfg : public ::testing::Test {
     EXPECT_EQ(ConfigEntries(stamped.get()), only) << "one configuration, in the script's language";
     EXPECT_EQ(ResourceBytes(stamped.get(), "INI", MAKEINTRESOURCEA(IDR_CONFIG_INI)), text + '\0');
   }
-
-  std::string dir_;
 };
 
 const char kConfig[] =

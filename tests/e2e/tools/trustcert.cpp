@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/package_verify.h"
+#include "app/held_package.h"
 #include "framework/handle.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "app/profile_text.h"
+#include "util/profile_text.h"
 
 #include "util/text.h"
 

@@ -1,4 +1,4 @@
-#include "app/package_verify.h"
+#include "app/held_package.h"
 
 #include <wincrypt.h>
 #include <wintrust.h>
@@ -138,8 +138,6 @@ LONG VerifyHeldSignature(HANDLE file, const std::string& path, std::string& sign
   thumbprint = FormatSha256(hash.Finish());
   return 0;
 }
-
-std::string MalformedValueText(const std::string& key) { return "Malformed " + key + " value in the configuration"; }
 
 std::string CheckHeldPackage(HANDLE file, const std::string& path, const Sha256Digest& written,
                              const PackageChecks& checks) {

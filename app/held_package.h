@@ -1,5 +1,6 @@
-// Checking a downloaded package through the one handle that is kept open from the end of the
-// download until the shell has started it, so that what was checked is what is started.
+// The Win32 checks of a downloaded package's file, made through the one handle that is kept open
+// from the end of the download until the shell has started it, so that what was checked is what is
+// started. What to ask of the package is decided in app/package_checks.h.
 #pragma once
 
 #include <windows.h>
@@ -30,6 +31,3 @@ LONG VerifyHeldSignature(HANDLE file, const std::string& path, std::string& sign
 // refusal text for the install log and the status file.
 std::string CheckHeldPackage(HANDLE file, const std::string& path, const Sha256Digest& written,
                              const PackageChecks& checks);
-
-// "Malformed <key> value in the configuration".
-std::string MalformedValueText(const std::string& key);
