@@ -126,12 +126,12 @@ void CHttpDownloadDlg::OnClose() { OnCancel(); }
 
 void CHttpDownloadDlg::OnDestroy() {
   if (m_pWorkerThread) {
-    WaitForSingleObject(m_pWorkerThread->m_hThread, INFINITE);
+    WaitForSingleObject(m_pWorkerThread->m_hThread.get(), INFINITE);
     m_pWorkerThread.reset();
   }
-  for (HINTERNET* handle : {&m_hRequest, &m_hConnection, &m_hSession}) {
-    if (*handle != nullptr) InternetCloseHandle(std::exchange(*handle, nullptr));
-  }
+  m_hRequest.reset();
+  m_hConnection.reset();
+  m_hSession.reset();
 }
 
 void CHttpDownloadDlg::HideWhenSilent() {
