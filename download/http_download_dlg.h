@@ -111,11 +111,13 @@ private:
   void ShowStatus(UINT stringId, const char* argument);
   // The status line for any other connection stage: one blank (string 122).
   void ShowBlankStatus();
-  void PutStatusLine(const std::string& text);
+  // The status line, also logged at FLOW.
+  void ShowAndLogStatusLine(const std::string& text);
   void StartAnimation();
   void SizeProgressBar(uint32_t size);
   void MoveProgressBar(uint32_t total);
-  void ShowPercentage(int percent);
+  // The percentage in the title, the tray tooltip and the status file's "Progress".
+  void ShowAndRecordPercentage(int percent);
   void ShowTransferRate(double rate);
   void ShowTimeLeft(uint32_t seconds, uint32_t received, uint32_t size);
   void ReportTransferProgress(TransferClock& clock, uint32_t total, bool sizeKnown, uint32_t size);
