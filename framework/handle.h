@@ -73,6 +73,7 @@ inline void FreeToProcessHeap(void* p) { HeapFree(GetProcessHeap(), 0, p); }
 
 }  // namespace handle_policy
 
+// An owner of what is null when absent and released by one call taking it.
 template <typename T, auto CloseFunction>
 using UniqueNullable = UniqueAny<T, handle_policy::NullOrClosedBy<T, CloseFunction>>;
 
