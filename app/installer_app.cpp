@@ -128,10 +128,10 @@ void CInstallerApp::DownloadAndLaunch(int sourceKind) {
   DeleteFileA(targetPath.c_str());
   dialog.m_strTargetPath = targetPath;
 
-  m_hSmallIcon = static_cast<HICON>(LoadImageA(m_hInstance, MAKEINTRESOURCEA(IDI_TRAY), IMAGE_ICON,
-                                               GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+  m_hSmallIcon.reset(static_cast<HICON>(LoadImageA(m_hInstance, MAKEINTRESOURCEA(IDI_TRAY), IMAGE_ICON,
+                                                  GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0)));
   const std::string tooltip = m_config.companyNameShort + " downloading - please wait...";
-  m_trayIcon.CreateTrayIcon(m_hInstance, nullptr, WM_TRAY_NOTIFY, tooltip.c_str(), m_hSmallIcon, 0, FALSE, nullptr,
+  m_trayIcon.CreateTrayIcon(m_hInstance, nullptr, WM_TRAY_NOTIFY, tooltip.c_str(), m_hSmallIcon.get(), 0, FALSE, nullptr,
                             nullptr, 0, kBalloonTimeoutSeconds);
 
   RecordStatus("Progress", "");

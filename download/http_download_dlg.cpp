@@ -126,12 +126,12 @@ void CHttpDownloadDlg::OnClose() { OnCancel(); }
 
 void CHttpDownloadDlg::OnDestroy() {
   if (m_pWorkerThread) {
-    WaitForSingleObject(m_pWorkerThread->m_hThread, INFINITE);
+    WaitForSingleObject(m_pWorkerThread->m_hThread.get(), INFINITE);
     m_pWorkerThread.reset();
   }
-  for (HINTERNET* handle : {&m_hRequest, &m_hConnection, &m_hSession}) {
-    if (*handle != nullptr) InternetCloseHandle(std::exchange(*handle, nullptr));
-  }
+  m_hRequest.reset();
+  m_hConnection.reset();
+  m_hSession.reset();
 }
 
 void CHttpDownloadDlg::HideWhenSilent() {
@@ -142,17 +142,17 @@ void CHttpDownloadDlg::HideWhenSilent() {
 
 void CHttpDownloadDlg::ShowStatus(const std::string& text) {
   m_bStatusBlank.store(false);
-  PutStatusLine(text);
+  ShowAndLogStatusLine(text);
 }
 
 void CHttpDownloadDlg::ShowBlankStatus() {
   // WinINet sends two such notifications for every block read; a window message to the main thread
   // for each would cost more than the transfer itself, so a line that is blank already stays so.
   if (m_bStatusBlank.exchange(true)) return;
-  PutStatusLine(LoadResString(IDS_BLANK_STATUS));
+  ShowAndLogStatusLine(LoadResString(IDS_BLANK_STATUS));
 }
 
-void CHttpDownloadDlg::PutStatusLine(const std::string& text) {
+void CHttpDownloadDlg::ShowAndLogStatusLine(const std::string& text) {
   m_wndStatusLine.SetWindowText(text.c_str());
   LogEvent(text, LOG_FLOW);
   HideWhenSilent();
@@ -176,7 +176,7 @@ void CHttpDownloadDlg::MoveProgressBar(uint32_t total) {
   m_wndProgressBar.SendMessage(PBM_SETPOS, ProgressPositionKb(total), 0);
 }
 
-void CHttpDownloadDlg::ShowPercentage(int percent) {
+void CHttpDownloadDlg::ShowAndRecordPercentage(int percent) {
   const std::string number = FormatText("%d", percent);
   std::string title;
   AfxFormatString2(title, IDS_PERCENT_TITLE, number.c_str(), m_strDisplayName.c_str());
@@ -197,7 +197,7 @@ void CHttpDownloadDlg::ShowTimeLeft(uint32_t seconds, uint32_t received, uint32_
 void CHttpDownloadDlg::ReportTransferProgress(TransferClock& clock, uint32_t total, bool sizeKnown, uint32_t size) {
   const ProgressUpdate update = PlanProgress(clock, GetTickCount(), total, sizeKnown, size);
   if (update.percentChanged) {
-    ShowPercentage(update.percent);
+    ShowAndRecordPercentage(update.percent);
     MoveProgressBar(total);
   }
   if (update.rateDue) ShowTransferRate(update.rate);

@@ -14,6 +14,7 @@
 #include "download/progress.h"
 #include "framework/dialog.h"
 #include "framework/file.h"
+#include "framework/handle.h"
 #include "framework/thread.h"
 #include "util/sha256.h"
 
@@ -62,22 +63,47 @@ private:
   bool IsSilent() const { return m_nShowUI == 0; }
   void EndWithCancel() { EndDialog(IDCANCEL); }
 
-  // The worker (runs on its own thread).
+  // The worker (runs on its own thread). RunDownload takes the transfer's steps in order; a step
+  // answers true to go on, or false once it has ended the run by posting its result. The exits
+  // below answer false too, so that a step can end with one of them.
   void RunDownload();
-  void FailWithError(UINT stringId, long errorNumber);
+  // The session with the status callback registered on it.
+  bool OpenSession();
+  bool OpenConnection();
+  // A request for m_strRequestPath. The one it replaces is closed once the new one is open and
+  // before any failure is posted: closing reports to this dialog, whose thread may be waiting for
+  // the worker once the end is posted.
+  bool OpenRequest();
+  // Sends the request, and sends it again for as long as the server asks for credentials and the
+  // user gives them; `status` is the last answer's status code.
+  bool SendAnsweringCredentials(long& status);
+  // Drops the refusal's body and shows the credentials dialog; true when the request is to be resent.
+  bool AskForCredentials();
+  // Points the request at the answer's Location; `hop` counts the redirects of this run, this one
+  // included.
+  bool FollowRedirect(long status, int hop);
+  // The answer was neither success nor a redirect: one more request with every "~" taken out of the
+  // path, when the path holds one after its first character.
+  bool TryWithoutTilde(long status);
+  // Copies the answer's body into the target file, hashing what it writes, and ends the run.
+  bool CopyBody();
+  // Closes the target file: a stopped run deletes it, a finished one holds it for reading beside the
+  // hash of what was written.
+  void HandOverTarget(Sha256& written);
+  // The stop check between steps: a stop request ends the run without error.
+  bool ContinueUnlessStopped();
+  bool FailWithError(UINT stringId, long errorNumber);
   // The error exit for an HTTP status: string 113 with the status as "%1", never a system text.
-  void FailWithHttpStatus(long status);
+  bool FailWithHttpStatus(long status);
   // What both error exits end with: the target file closed and deleted, m_strErrorText logged,
   // recorded under "Error" and posted.
-  void FailWithText();
-  void FailWithMessage(UINT stringId);
-  void PostDone(WPARAM result);
+  bool FailWithText();
+  bool FailWithMessage(UINT stringId);
+  bool PostDone(WPARAM result);
   bool StopRequested() const { return m_bStopRequested.load(std::memory_order_relaxed); }
   static void CALLBACK InternetStatusThunk(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info,
                                            DWORD infoLength);
   void OnInternetStatus(HINTERNET handle, DWORD status, LPVOID info, DWORD infoLength);
-  HINTERNET Connect();
-  HINTERNET OpenRequest();
 
   // The progress display (called by the worker, and by Cancel for the status line).
   void ShowStatus(const std::string& text);
@@ -85,11 +111,13 @@ private:
   void ShowStatus(UINT stringId, const char* argument);
   // The status line for any other connection stage: one blank (string 122).
   void ShowBlankStatus();
-  void PutStatusLine(const std::string& text);
+  // The status line, also logged at FLOW.
+  void ShowAndLogStatusLine(const std::string& text);
   void StartAnimation();
   void SizeProgressBar(uint32_t size);
   void MoveProgressBar(uint32_t total);
-  void ShowPercentage(int percent);
+  // The percentage in the title, the tray tooltip and the status file's "Progress".
+  void ShowAndRecordPercentage(int percent);
   void ShowTransferRate(double rate);
   void ShowTimeLeft(uint32_t seconds, uint32_t received, uint32_t size);
   void ReportTransferProgress(TransferClock& clock, uint32_t total, bool sizeKnown, uint32_t size);
@@ -106,9 +134,11 @@ private:
   std::string m_strShownFileName;
   uint16_t m_nHostPort = 0;
   uint32_t m_dwUrlService = 0;
-  HINTERNET m_hSession = nullptr;     // opened by the worker, closed in OnDestroy after it ended
-  HINTERNET m_hConnection = nullptr;
-  HINTERNET m_hRequest = nullptr;
+  // Opened by the worker; closed by it only when superseded, the rest in OnDestroy once it ended
+  // (closing reports to this dialog through the status callback).
+  UniqueInternetHandle m_hSession;
+  UniqueInternetHandle m_hConnection;
+  UniqueInternetHandle m_hRequest;
   std::atomic<int> m_bStopRequested{0};
   std::atomic<bool> m_bStatusBlank{false};  // the status line shows string 122 and nothing else
   BOOL m_bMayClose = FALSE;

@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <delayimp.h>
 
+#include "framework/handle.h"
 #include "framework/system_library.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
@@ -29,13 +30,11 @@ extern "C" FARPROC WINAPI __delayLoadHelper2(PCImgDelayDescr descriptor, FARPROC
   auto moduleSlot = reinterpret_cast<void* volatile*>(AtRva<HMODULE>(descriptor->rvaHmod));
   auto module = static_cast<HMODULE>(InterlockedCompareExchangePointer(moduleSlot, nullptr, nullptr));
   if (module == nullptr) {
-    module = LoadSystemLibrary(AtRva<const char>(descriptor->rvaDLLName));
-    if (module == nullptr) FailDelayLoad(ERROR_MOD_NOT_FOUND);
+    UniqueModule loaded(LoadSystemLibrary(AtRva<const char>(descriptor->rvaDLLName)));
+    if (!loaded) FailDelayLoad(ERROR_MOD_NOT_FOUND);
     // Two threads may get here at once: the first module stored is kept, the other reference let go.
-    if (void* first = InterlockedCompareExchangePointer(moduleSlot, module, nullptr)) {
-      FreeLibrary(module);
-      module = static_cast<HMODULE>(first);
-    }
+    void* const first = InterlockedCompareExchangePointer(moduleSlot, loaded.get(), nullptr);
+    module = first != nullptr ? static_cast<HMODULE>(first) : loaded.release();
   }
   const ptrdiff_t index = entry - AtRva<FARPROC>(descriptor->rvaIAT);
   const IMAGE_THUNK_DATA& import = AtRva<IMAGE_THUNK_DATA>(descriptor->rvaINT)[index];

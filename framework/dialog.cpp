@@ -1,12 +1,9 @@
 #include "framework/dialog.h"
 
 #include "framework/app.h"
+#include "framework/handle.h"
 
 CDialog::CDialog(UINT templateId, HWND parent) : m_nTemplateId(templateId), m_hWndParent(parent) {}
-
-CDialog::~CDialog() {
-  if (m_hWnd != nullptr) DestroyWindow(m_hWnd);
-}
 
 BOOL CDialog::OnInitDialog() {
   DoDataExchange();
@@ -24,9 +21,10 @@ void CDialog::EndDialog(INT_PTR result) {
 INT_PTR CDialog::DoModal() {
   m_bEnded = false;
   m_nModalResult = -1;
-  HWND wnd = CreateDialogParamA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(m_nTemplateId), m_hWndParent,
-                                DialogProc, reinterpret_cast<LPARAM>(this));
-  if (wnd == nullptr) return -1;
+  UniqueWindow window(CreateDialogParamA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(m_nTemplateId), m_hWndParent,
+                                         DialogProc, reinterpret_cast<LPARAM>(this)));
+  if (!window) return -1;
+  const HWND wnd = window.get();
   const bool parentWasEnabled = m_hWndParent != nullptr && !::EnableWindow(m_hWndParent, FALSE);
 
   bool showPending = ShowOnIdle();
@@ -53,7 +51,7 @@ INT_PTR CDialog::DoModal() {
   }
 
   if (parentWasEnabled) ::EnableWindow(m_hWndParent, TRUE);
-  DestroyWindow(wnd);
+  window.reset();
   m_hWnd = nullptr;
   if (quitSeen) PostQuitMessage(static_cast<int>(quitCode));
   return m_nModalResult;

@@ -9,7 +9,7 @@
 class CDialog : public CWnd {
 public:
   explicit CDialog(UINT templateId, HWND parent = nullptr);
-  virtual ~CDialog();
+  virtual ~CDialog() = default;
   CDialog(const CDialog&) = delete;
   CDialog& operator=(const CDialog&) = delete;
 

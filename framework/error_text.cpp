@@ -2,17 +2,31 @@
 
 #include "framework/handle.h"
 
-std::string SystemErrorText(DWORD error) {
-  std::string text = "error " + std::to_string(error);
+BOOL LookUpMessageText(DWORD number, HMODULE table, const char* lineBreak, std::string& text) {
+  const DWORD source = table != nullptr ? FORMAT_MESSAGE_FROM_HMODULE : FORMAT_MESSAGE_FROM_SYSTEM;
   UniqueLocal message;
-  const DWORD length =
-      FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                     nullptr, error, 0, reinterpret_cast<char*>(message.put()), 0, nullptr);
-  if (length == 0 || !message) return text;
-  std::string sentence(static_cast<const char*>(message.get()), length);
-  for (char& c : sentence) {
-    if (c == '\r' || c == '\n') c = ' ';
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | source, table,
+                                      number, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                                      reinterpret_cast<char*>(message.put()), 0, nullptr);
+  if (length == 0 || !message) return FALSE;
+  const char* found = static_cast<const char*>(message.get());
+  std::string kept;
+  for (DWORD at = 0; at < length; ++at) {
+    if (found[at] == '\r' && at + 1 < length && found[at + 1] == '\n') {
+      kept += lineBreak;
+      ++at;
+    } else {
+      kept += found[at];
+    }
   }
+  text = kept;
+  return TRUE;
+}
+
+std::string SystemErrorText(DWORD error) {
+  const std::string text = "error " + std::to_string(error);
+  std::string sentence;
+  if (!LookUpMessageText(error, nullptr, " ", sentence)) return text;
   while (!sentence.empty() && sentence.back() == ' ') sentence.pop_back();
   return sentence.empty() ? text : text + ": " + sentence;
 }

@@ -27,10 +27,14 @@ public:
   T get() const { return value_; }
   explicit operator bool() const { return Policy::IsValid(value_); }
 
-  // Releases what is held (if valid) and takes `value` instead.
+  // Releases what is held (if valid) and takes `value` instead. The last error stays as it was, so
+  // a failed call's error survives the cleanup of what was acquired before it.
   void reset(T value = Policy::Invalid()) {
     T old = std::exchange(value_, value);
-    if (Policy::IsValid(old)) Policy::Close(old);
+    if (!Policy::IsValid(old)) return;
+    const DWORD lastError = GetLastError();
+    Policy::Close(old);
+    SetLastError(lastError);
   }
   // Gives up ownership without releasing; the caller owns the result.
   T release() { return std::exchange(value_, Policy::Invalid()); }
@@ -52,52 +56,35 @@ struct NullIsInvalid {
   static bool IsValid(T value) { return value != T(); }
 };
 
+// The policy of a resource whose invalid value is null and that one call releases.
+template <typename T, auto CloseFunction>
+struct NullOrClosedBy : NullIsInvalid<T> {
+  static void Close(T value) { CloseFunction(value); }
+};
+
+// Kernel calls answer either null or INVALID_HANDLE_VALUE for "no handle".
 struct Kernel {
   static HANDLE Invalid() { return nullptr; }
   static bool IsValid(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
   static void Close(HANDLE h) { CloseHandle(h); }
 };
-struct Internet : NullIsInvalid<HINTERNET> {
-  static void Close(HINTERNET h) { InternetCloseHandle(h); }
-};
-struct HeapBlock : NullIsInvalid<void*> {
-  static void Close(void* p) { HeapFree(GetProcessHeap(), 0, p); }
-};
-struct Sid : NullIsInvalid<PSID> {
-  static void Close(PSID sid) { FreeSid(sid); }
-};
-struct WtsMemory : NullIsInvalid<void*> {
-  static void Close(void* p) { WTSFreeMemory(p); }
-};
-struct Module : NullIsInvalid<HMODULE> {
-  static void Close(HMODULE m) { FreeLibrary(m); }
-};
-struct Icon : NullIsInvalid<HICON> {
-  static void Close(HICON icon) { DestroyIcon(icon); }
-};
-struct Window : NullIsInvalid<HWND> {
-  static void Close(HWND wnd) { DestroyWindow(wnd); }
-};
-struct Global : NullIsInvalid<HGLOBAL> {
-  static void Close(HGLOBAL g) { GlobalFree(g); }
-};
-struct Menu : NullIsInvalid<HMENU> {
-  static void Close(HMENU m) { DestroyMenu(m); }
-};
-struct LocalBlock : NullIsInvalid<HLOCAL> {
-  static void Close(HLOCAL p) { LocalFree(p); }
-};
+
+inline void FreeToProcessHeap(void* p) { HeapFree(GetProcessHeap(), 0, p); }
 
 }  // namespace handle_policy
 
+// An owner of what is null when absent and released by one call taking it.
+template <typename T, auto CloseFunction>
+using UniqueNullable = UniqueAny<T, handle_policy::NullOrClosedBy<T, CloseFunction>>;
+
 using UniqueHandle = UniqueAny<HANDLE, handle_policy::Kernel>;
-using UniqueInternetHandle = UniqueAny<HINTERNET, handle_policy::Internet>;
-using UniqueHeapBlock = UniqueAny<void*, handle_policy::HeapBlock>;
-using UniqueSid = UniqueAny<PSID, handle_policy::Sid>;
-using UniqueWtsMemory = UniqueAny<void*, handle_policy::WtsMemory>;
-using UniqueModule = UniqueAny<HMODULE, handle_policy::Module>;
-using UniqueIcon = UniqueAny<HICON, handle_policy::Icon>;
-using UniqueWindow = UniqueAny<HWND, handle_policy::Window>;
-using UniqueGlobal = UniqueAny<HGLOBAL, handle_policy::Global>;
-using UniqueMenu = UniqueAny<HMENU, handle_policy::Menu>;
-using UniqueLocal = UniqueAny<HLOCAL, handle_policy::LocalBlock>;
+using UniqueInternetHandle = UniqueNullable<HINTERNET, InternetCloseHandle>;
+using UniqueHeapBlock = UniqueNullable<void*, handle_policy::FreeToProcessHeap>;
+using UniqueSid = UniqueNullable<PSID, FreeSid>;
+using UniqueWtsMemory = UniqueNullable<void*, WTSFreeMemory>;
+using UniqueModule = UniqueNullable<HMODULE, FreeLibrary>;
+using UniqueIcon = UniqueNullable<HICON, DestroyIcon>;
+using UniqueWindow = UniqueNullable<HWND, DestroyWindow>;
+using UniqueGlobal = UniqueNullable<HGLOBAL, GlobalFree>;
+using UniqueMenu = UniqueNullable<HMENU, DestroyMenu>;
+using UniqueLocal = UniqueNullable<HLOCAL, LocalFree>;

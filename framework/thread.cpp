@@ -2,10 +2,6 @@
 
 #include <process.h>
 
-CWinThread::~CWinThread() {
-  if (m_hThread != nullptr) CloseHandle(m_hThread);
-}
-
 unsigned __stdcall CWinThread::Entry(void* self) {
   CWinThread* thread = static_cast<CWinThread*>(self);
   const UINT exitCode = thread->m_pfnThreadProc(thread->m_pThreadParams);
@@ -17,7 +13,7 @@ BOOL CWinThread::CreateThread(DWORD createFlags, UINT stackSize, LPSECURITY_ATTR
   // Started suspended in any case, so the handle is stored before the thread can run (and end).
   const uintptr_t handle = _beginthreadex(security, stackSize, Entry, this, CREATE_SUSPENDED, nullptr);
   if (handle == 0) return FALSE;
-  m_hThread = reinterpret_cast<HANDLE>(handle);
+  m_hThread.reset(reinterpret_cast<HANDLE>(handle));
   if ((createFlags & CREATE_SUSPENDED) == 0) ResumeThread();
   return TRUE;
 }
@@ -29,7 +25,7 @@ CWinThread* AfxBeginThread(AFX_THREADPROC proc, LPVOID param, int priority, UINT
     delete thread;
     return nullptr;
   }
-  SetThreadPriority(thread->m_hThread, priority);
+  SetThreadPriority(thread->m_hThread.get(), priority);
   if ((createFlags & CREATE_SUSPENDED) == 0) thread->ResumeThread();
   return thread;
 }

@@ -3,20 +3,21 @@
 
 #include <windows.h>
 
+#include "framework/handle.h"
+
 typedef UINT(__cdecl* AFX_THREADPROC)(LPVOID);
 
 class CWinThread {
 public:
   CWinThread(AFX_THREADPROC proc, LPVOID param) : m_pfnThreadProc(proc), m_pThreadParams(param) {}
-  ~CWinThread();
   CWinThread(const CWinThread&) = delete;
   CWinThread& operator=(const CWinThread&) = delete;
 
   // Starts the thread (suspended when `createFlags` holds CREATE_SUSPENDED); FALSE on failure.
   BOOL CreateThread(DWORD createFlags, UINT stackSize, LPSECURITY_ATTRIBUTES security);
-  DWORD ResumeThread() const { return ::ResumeThread(m_hThread); }
+  DWORD ResumeThread() const { return ::ResumeThread(m_hThread.get()); }
 
-  HANDLE m_hThread = nullptr;  // owned; closed by the destructor
+  UniqueHandle m_hThread;
   // When set, the object deletes itself as the thread ends; then nobody else may delete it or use
   // it once the thread may have ended.
   BOOL m_bAutoDelete = TRUE;
