@@ -1,68 +1,16 @@
-# The pinning rule of IsLocationPinned (app/package_checks.h), for the configuration the build
-# embeds: warns when WebFile or WebFile64 is a plain http:// URL and the configuration holds
-# neither a usable SHA-256 for it nor a request for a signature. Values are read as the installer
-# reads them: the first [runtime] section, a key's first line (any case), the value trimmed and
-# without one pair of enclosing quotes.
+# Warns at configure time when the configuration the build embeds breaks its own rules, above all
+# a plain http:// location that nothing pins. The rules live once for the build side, in
+# tools/make-installer; its --check mode says which one is broken.
 function(warn_unpinned_locations config_file)
-  file(READ "${config_file}" mark LIMIT 3 HEX)
-  set(skip 0)
-  if(mark STREQUAL "efbbbf")  # a UTF-8 byte-order mark
-    set(skip 3)
+  find_program(SETUP_PYTHON3 python3)
+  if(NOT SETUP_PYTHON3)
+    message(STATUS "No python3: the pins of ${config_file} are not checked at configure time")
+    return()
   endif()
-  file(READ "${config_file}" text OFFSET ${skip})
-  # Semicolons would split the lines of a CMake list; no value the rule looks at needs them.
-  string(REPLACE ";" "," text "${text}")
-  string(REGEX REPLACE "[\r\n]+" ";" lines "${text}")
-  set(section before)  # before, in or after the first [runtime] section
-  foreach(line IN LISTS lines)
-    string(STRIP "${line}" line)
-    if(line MATCHES "^\\[(.*)\\]")
-      string(TOLOWER "${CMAKE_MATCH_1}" name)
-      if(section STREQUAL "in")
-        set(section after)
-      elseif(section STREQUAL "before" AND name STREQUAL "runtime")
-        set(section in)
-      endif()
-    elseif(section STREQUAL "in" AND line MATCHES "^([^=]*)=(.*)$")
-      string(STRIP "${CMAKE_MATCH_1}" key)
-      string(STRIP "${CMAKE_MATCH_2}" value)
-      string(TOLOWER "${key}" key)
-      if(value MATCHES "^\"(.*)\"$")
-        set(value "${CMAKE_MATCH_1}")
-      elseif(value MATCHES "^'(.*)'$")
-        set(value "${CMAKE_MATCH_1}")
-      endif()
-      if(NOT DEFINED v_${key})
-        set(v_${key} "${value}")
-      endif()
-    endif()
-  endforeach()
-
-  # A value is usable when absent or well formed; any unusable one refuses every download anyway.
-  set(digits "[0-9a-fA-F][0-9a-fA-F][0-9a-fA-F][0-9a-fA-F][0-9a-fA-F][0-9a-fA-F][0-9a-fA-F][0-9a-fA-F]")
-  set(sha256 "^${digits}${digits}${digits}${digits}${digits}${digits}${digits}${digits}$")
-  set(signature_usable TRUE)
-  if(NOT "${v_requiresignature}" MATCHES "^[01]?$" OR
-     NOT ("${v_signerthumbprint}" STREQUAL "" OR "${v_signerthumbprint}" MATCHES "${sha256}"))
-    set(signature_usable FALSE)
+  execute_process(COMMAND ${SETUP_PYTHON3} ${CMAKE_SOURCE_DIR}/tools/make-installer --check ${config_file}
+                  RESULT_VARIABLE result OUTPUT_QUIET ERROR_VARIABLE reason ERROR_STRIP_TRAILING_WHITESPACE)
+  if(NOT result EQUAL 0)
+    message(WARNING "SETUP_CONFIG_FILE ${config_file}: ${reason}. As it is, whatever is fetched there "
+                    "may run as administrator unverified.")
   endif()
-  set(signature FALSE)
-  if("${v_requiresignature}" STREQUAL "1" OR NOT "${v_signername}${v_signerthumbprint}" STREQUAL "")
-    set(signature TRUE)
-  endif()
-
-  foreach(location WebFile WebFile64)
-    string(TOLOWER "${location}" key)
-    string(TOLOWER "${v_${key}}" lower)
-    if(NOT "${v_${key}}" MATCHES "^http" OR NOT lower MATCHES "^http://[^/:?#]")
-      continue()
-    endif()
-    set(hash "${v_${key}sha256}")
-    if(signature_usable AND (hash MATCHES "${sha256}" OR (hash STREQUAL "" AND signature)))
-      continue()
-    endif()
-    message(WARNING "SETUP_CONFIG_FILE ${config_file}: ${location} is an http:// URL that nothing pins; add "
-                    "${location}Sha256 (the package's SHA-256, 64 hex digits) or RequireSignature=1, or use "
-                    "https://. As it is, whatever is fetched there runs as administrator unverified.")
-  endforeach()
 endfunction()
