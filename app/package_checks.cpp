@@ -72,16 +72,18 @@ PackageChecks ReadPackageChecks(const std::string& hashKey, const std::string& h
   return checks;
 }
 
-bool IsLocationPinned(const std::string& configText, const std::string& locationKey) {
-  auto value = [&configText](const std::string& key) { return ProfileValue(configText, "runtime", key); };
-  const std::string location = value(locationKey);
+LocationKind KindOfLocation(const std::string& location) {
+  if (!IsHttpLocation(location)) return LocationKind::kLocal;
   uint32_t service = 0;
   std::string server, object;
   uint16_t port = 0;
-  if (!IsHttpLocation(location) || !AfxParseURL(location.c_str(), service, server, object, port) ||
-      service != AFX_INET_SERVICE_HTTP) {
-    return true;
-  }
+  const bool https = AfxParseURL(location.c_str(), service, server, object, port) && service == AFX_INET_SERVICE_HTTPS;
+  return https ? LocationKind::kHttps : LocationKind::kHttp;
+}
+
+bool IsLocationPinned(const std::string& configText, const std::string& locationKey) {
+  auto value = [&configText](const std::string& key) { return ProfileValue(configText, "runtime", key); };
+  if (KindOfLocation(value(locationKey)) != LocationKind::kHttp) return true;
   const std::string hashKey = HashKeyFor(locationKey);
   const PackageChecks checks = ReadPackageChecks(hashKey, value(hashKey), value(kRequireSignatureKey),
                                                  value("SignerName"), value(kSignerThumbprintKey));

@@ -52,9 +52,18 @@ PackageChecks ReadPackageChecks(const std::string& hashKey, const std::string& h
                                 const std::string& requireSignature, const std::string& signerName,
                                 const std::string& signerThumbprint);
 
-// Whether what `locationKey` ("WebFile" or "WebFile64") names in the configuration text
-// `configText` (section "runtime", read as GetPrivateProfileStringA reads the extracted file) is
-// pinned. Only a plain http:// URL can be unpinned: it is, unless the text holds a usable SHA-256
-// under HashKeyFor(locationKey) or asks for a signature (RequireSignature=1, SignerName,
-// SignerThumbprint), every value usable. Local paths and https:// URLs count as pinned.
+// The location keys a configuration names packages with; every rule on locations applies to each.
+inline constexpr const char* kLocationKeys[] = {"WebFile", "WebFile64"};
+
+// How the installer fetches a location: a package beside it, plain HTTP, or HTTPS. A location it
+// takes for a URL (IsHttpLocation) is HTTPS only when it parses as an https URL (the scheme of any
+// case); any other one, one it cannot parse included, counts as plain HTTP.
+enum class LocationKind { kLocal, kHttp, kHttps };
+LocationKind KindOfLocation(const std::string& location);
+
+// Whether what `locationKey` (one of kLocationKeys) names in the configuration text `configText`
+// (section "runtime", read as GetPrivateProfileStringA reads the extracted file) is pinned. Only a
+// plain HTTP location can be unpinned: it is, unless the text holds a usable SHA-256 under
+// HashKeyFor(locationKey) or asks for a signature (RequireSignature=1, SignerName,
+// SignerThumbprint), every value usable. Local paths and https URLs count as pinned.
 bool IsLocationPinned(const std::string& configText, const std::string& locationKey);

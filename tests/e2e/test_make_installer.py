@@ -56,13 +56,15 @@ class MakeInstallerTest(InstallerTestCase):
         self.pinned = {"WebFile64": self.url, "WebFile64Sha256": sha256(self.package), "Caption": "Quillmoor",
                        "progressbar": "0"}
 
-    def make(self, config, *args, output=None):
+    def make(self, config, *args, output=None, programs=None):
         """Runs make-installer on the configuration text `config` (None: a file that does not
-        exist); the CompletedProcess with texts."""
+        exist), with the folder `programs` first in PATH when given; the CompletedProcess with texts."""
         path = self.docroot / ("config.ini" if config is not None else "absent.ini")
         if config is not None:
             path.write_text(config, newline="")
         env = {**os.environ, "P12_PASSWORD": P12_PASSWORD, "WRONG_PASSWORD": "not it"}
+        if programs:
+            env["PATH"] = f"{programs}:{env['PATH']}"
         return subprocess.run([sys.executable, MAKE_INSTALLER, path, output or self.out / NAME] + [str(a) for a in args],
                               capture_output=True, text=True, env=env, timeout=600)
 
@@ -105,20 +107,28 @@ class MakeInstallerTest(InstallerTestCase):
     def test_bad_inputs_are_refused_and_nothing_is_left_at_the_output(self):
         pinned = config_text(**self.pinned)
         existing = self.out / "existing.exe"
+        shared = self.docroot / "shared"
+        shared.mkdir(exist_ok=True)
+        shared.chmod(0o777)
         cases = [(config, args, message, None) for config, args, message in [
             (config_text(section="install", WebFile64=self.url), [], "the configuration has no [runtime] section"),
-            (config_text(Caption="Quillmoor"), [], "sets neither WebFile nor WebFile64 in [runtime]"),
+            (config_text(Caption="Quillmoor"), [], "names no package in [runtime]"),
             (config_text(WebFile64=self.url), [], "WebFile64 is fetched over plain HTTP"),
             (config_text(WebFile=self.url, WebFile64="https://localhost/files/package.exe"), [],
              "WebFile is fetched over plain HTTP"),
-            (config_text(**{**self.pinned, "WebFile64Sha256": "0" * 63}), [], "WebFile64Sha256 is not 64 hex digits"),
+            (config_text(**{**self.pinned, "WebFile64Sha256": "0" * 63}), [], "Malformed WebFile64Sha256 value"),
+            (config_text(**{**self.pinned, "Caption": "x\rWebFile=http://evil/a.exe"}), [],
+             "WebFile is fetched over plain HTTP without a pin (http://evil/a.exe)"),
+            (pinned + "[note\r\nWebFile=http://evil/b.exe\r\n", [],
+             "WebFile is fetched over plain HTTP without a pin (http://evil/b.exe)"),
             (None, [], "cannot read the configuration"),
             (pinned, ["--cert", self.p12, "--password-env", "WRONG_PASSWORD"], "the password does not open"),
             (pinned, ["--cert", self.cert, "--key", self.encrypted], "is encrypted: give its password"),
             (pinned, ["--cert", self.root.parent / "tls.crt", "--key", self.root.parent / "tls.key"],
              "cannot sign code: its extended key usage lacks codeSigning"),
             (pinned, ["--installer", self.signed_setup], "is already signed: stamping would break its signature"),
-        ]] + [(pinned, [], "exists (replace it with --force)", existing)]
+        ]] + [(pinned, [], "exists (replace it with --force)", existing),
+               (pinned, [], "others can write to", shared / NAME)]
         for config, args, message, output in cases:
             with self.subTest(message):
                 existing.write_bytes(b"kept")
@@ -127,6 +137,19 @@ class MakeInstallerTest(InstallerTestCase):
                 self.assertIn(message, result.stderr)
                 self.assertEqual(os.listdir(self.out), ["existing.exe"])
                 self.assertEqual(existing.read_bytes(), b"kept")
+
+    def test_no_program_it_starts_inherits_the_password(self):
+        spy = self.docroot / "spy"
+        spy.mkdir(exist_ok=True)
+        (spy / "env").unlink(missing_ok=True)
+        (spy / "cmake").write_text(f'#!/bin/sh\nenv >"{spy}/env"\nexec {shutil.which("cmake")} "$@"\n')
+        (spy / "cmake").chmod(0o755)
+        result = self.make(config_text(**self.pinned), "--cert", spy / "absent.p12", "--password-env", "P12_PASSWORD",
+                           programs=spy)
+        self.assertIn("cannot read the certificate", result.stderr)
+        seen = (spy / "env").read_text()
+        self.assertIn("PATH=", seen, "cmake ran")
+        self.assertFalse(P12_PASSWORD in seen, "cmake inherited the password")
 
 
 if __name__ == "__main__":

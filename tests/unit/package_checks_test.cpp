@@ -154,6 +154,11 @@ TEST(PackageChecks, OnlyAPlainHttpLocationWithoutAPinIsUnpinned) {
       {"\xEF\xBB\xBF[runtime]\n" + url, false},
       {"[other]\r\n" + hash + "[runtime]\r\n" + url + "[runtime]\r\n" + hash, false},
       {"[runtime]\r\nWebFile=https://h/f.exe", true},
+      {"[runtime]\r\nWebFile=httpS://h/f.exe", true},  // fetched over TLS all the same
+      {"[runtime]\r\nWebFile=http:h/f.exe", false},     // no URL, yet taken for one: fails closed
+      {"[runtime]\r\nWebFile=httph/f.exe", false},      // fetched as http://httph/f.exe
+      {"[runtime]\r\nCaption=x\r" + url, false},
+      {"[runtime]\r\n[note\r\n" + url, false},
       {"[runtime]\r\nWebFile=HTTP://h/f.exe", true},  // no URL to the installer: a local name
       {"[runtime]\r\nWebFile=32\\f.exe", true},
       {"[other]\r\n" + url, true},

@@ -32,8 +32,6 @@ enum ExitCode {
   kUnpinned = 7,
 };
 
-const char* const kLocationKeys[] = {"WebFile", "WebFile64"};
-
 // The language every resource of setup.rc carries. Under any other language the update would add
 // a second INI 135 beside the old one, and the loader might still find the old one first.
 const WORD kConfigLanguage = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);

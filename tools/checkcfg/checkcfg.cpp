@@ -1,0 +1,126 @@
+// checkcfg: whether a configuration may be built into an installer, decided by the installer's own
+// code (its INI reader and its pinning rule), for tools/make-installer and the configure step. A
+// native program: it runs where the build runs.
+//
+//   checkcfg [--allow-unverified] < config.ini
+//
+// Exit 0: the configuration passes; standard output then has, for each location key, one line
+//   location <TAB> key <TAB> unset|local|http|https <TAB> pinned (1 or 0) <TAB> value
+// followed by one line per pin of that location:
+//   pin <TAB> key <TAB> what pins it
+// Exit 1: refused, the reason on standard error. Exit 2: usage.
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "app/package_checks.h"
+#include "framework/ascii.h"
+#include "util/profile_text.h"
+
+namespace {
+
+const char kSection[] = "runtime";
+
+struct Location {
+  std::string key;
+  std::string value;
+  std::string kind;
+  bool pinned = false;
+  std::vector<std::string> pins;
+};
+
+const char* KindName(const std::string& value) {
+  if (value.empty()) return "unset";
+  switch (KindOfLocation(value)) {
+    case LocationKind::kLocal:
+      return "local";
+    case LocationKind::kHttp:
+      return "http";
+    case LocationKind::kHttps:
+      return "https";
+  }
+  return "http";
+}
+
+// The first reason `text` cannot be built into an installer, "" when there is none; `locations`
+// gets what the summary reports.
+std::string Check(const std::string& text, bool allowUnverified, std::vector<Location>& locations) {
+  if (text.find('\0') != std::string::npos)
+    return "the configuration holds a NUL byte: the installer reads only the text before it";
+  const int sections = ProfileSectionCount(text, kSection);
+  if (sections == 0) return "the configuration has no [runtime] section";
+  // Which of two the reader takes is nothing to rely on.
+  if (sections > 1) return "the configuration has more than one [runtime] section";
+  const std::vector<std::string> keys = ProfileKeys(text, kSection);
+  for (size_t i = 0; i < keys.size(); ++i) {
+    for (size_t j = 0; j < i; ++j) {
+      if (EqualsIgnoreCaseAscii(keys[i], keys[j].c_str()))
+        return "the configuration sets " + keys[i] + " twice in [runtime]";
+    }
+  }
+
+  auto value = [&text](const std::string& key) { return ProfileValue(text, kSection, key); };
+  std::string names;
+  bool anySet = false;
+  for (const char* key : kLocationKeys) {
+    Location location;
+    location.key = key;
+    location.value = value(key);
+    location.kind = KindName(location.value);
+    location.pinned = IsLocationPinned(text, key);
+    const std::string hashKey = HashKeyFor(key);
+    const PackageChecks checks = ReadPackageChecks(hashKey, value(hashKey), value("RequireSignature"),
+                                                   value("SignerName"), value("SignerThumbprint"));
+    if (!checks.malformedKey.empty()) {
+      const bool flag = checks.malformedKey == "RequireSignature";
+      return MalformedValueText(checks.malformedKey) + ": '" + value(checks.malformedKey) + "' is not " +
+             (flag ? "0 or 1" : "64 hex digits");
+    }
+    if (checks.hashConfigured) location.pins.push_back("SHA-256 " + FormatSha256(checks.expectedHash));
+    if (checks.requireSignature) location.pins.push_back("signature required");
+    if (!checks.signerName.empty()) location.pins.push_back("signer named '" + checks.signerName + "'");
+    if (checks.thumbprintConfigured)
+      location.pins.push_back("signer thumbprint " + FormatSha256(checks.signerThumbprint));
+    names += (names.empty() ? "" : ", ") + location.key;
+    anySet = anySet || !location.value.empty();
+    locations.push_back(location);
+  }
+  if (!anySet) return "the configuration names no package in [runtime] (" + names + ")";
+
+  for (const Location& location : locations) {
+    if (location.value.empty() || location.pinned || allowUnverified) continue;
+    const std::string how =
+        location.kind == "http" ? " is fetched over plain HTTP without a pin (" : " is not pinned (";
+    return location.key + how + location.value +
+           "): anyone on the path could choose what runs as administrator. Add " + HashKeyFor(location.key) +
+           " (the package's SHA-256), or RequireSignature=1, SignerName or SignerThumbprint; or pass "
+           "--allow-unverified";
+  }
+  return std::string();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool allowUnverified = argc == 2 && std::strcmp(argv[1], "--allow-unverified") == 0;
+  if (argc > 2 || (argc == 2 && !allowUnverified)) {
+    std::fprintf(stderr, "usage: checkcfg [--allow-unverified] < config.ini\n");
+    return 2;
+  }
+  const std::string text{std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>()};
+  std::vector<Location> locations;
+  const std::string reason = Check(text, allowUnverified, locations);
+  if (!reason.empty()) {
+    std::fprintf(stderr, "%s\n", reason.c_str());
+    return 1;
+  }
+  for (const Location& location : locations) {
+    std::printf("location\t%s\t%s\t%d\t%s\n", location.key.c_str(), location.kind.c_str(), location.pinned ? 1 : 0,
+                location.value.c_str());
+    for (const std::string& pin : location.pins) std::printf("pin\t%s\t%s\n", location.key.c_str(), pin.c_str());
+  }
+  return 0;
+}
