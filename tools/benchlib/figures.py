@@ -1,7 +1,8 @@
 """The numbers the report shows: medians of a case's runs, their formatting, and the sections of
 the installer's image."""
-import pathlib
 import statistics
+
+import pefile
 
 
 def median(values):
@@ -31,16 +32,5 @@ def figures(runs):
 
 def pe_sections(path):
     """(name, size of raw data, virtual size) of each section of a PE image."""
-    data = pathlib.Path(path).read_bytes()
-    pe = int.from_bytes(data[0x3C:0x40], "little")
-    if data[pe:pe + 4] != b"PE\0\0":
-        raise RuntimeError(f"{path} is no PE image")
-    count = int.from_bytes(data[pe + 6:pe + 8], "little")
-    optional = int.from_bytes(data[pe + 20:pe + 22], "little")
-    table = pe + 24 + optional
-    sections = []
-    for i in range(count):
-        entry = data[table + 40 * i:table + 40 * (i + 1)]
-        name = entry[:8].rstrip(b"\0").decode("latin-1")
-        sections.append((name, int.from_bytes(entry[16:20], "little"), int.from_bytes(entry[8:12], "little")))
-    return sections
+    pe = pefile.PE(str(path), fast_load=True)
+    return [(s.Name.rstrip(b"\0").decode("latin-1"), s.SizeOfRawData, s.Misc_VirtualSize) for s in pe.sections]
