@@ -260,17 +260,20 @@ TEST_F(SetupResources, DialogCreatesItsControlsAndTheAnimationOpensAndPlays) {
 // Icons 137 and 149
 
 struct IconImage {
-  int width, height, bits;
+  int size;
+  bool png;  // PNG-compressed (read by Windows Vista and later); a bitmap otherwise
 };
 struct IconCase {
   int id;
   std::vector<IconImage> images;
 };
 
+// Every image is 32 bits per pixel with alpha. Bitmaps where Windows 2000 and XP may ask (the
+// message box's 32, the tray's 16 to 24), PNG where only Vista and later ask.
 TEST_F(SetupResources, IconsHaveTheirImageSizesAndDepths) {
   const IconCase cases[] = {
-      {IDI_ADMIN, {{64, 64, 32}}},
-      {IDI_TRAY, {{32, 32, 4}, {16, 16, 4}}},
+      {IDI_ADMIN, {{32, false}, {48, true}, {64, true}, {96, true}, {128, true}}},
+      {IDI_TRAY, {{16, false}, {20, false}, {24, false}, {32, true}, {40, true}, {48, true}}},
   };
   for (const IconCase& c : cases) {
     SCOPED_TRACE("icon " + std::to_string(c.id));
@@ -283,21 +286,29 @@ TEST_F(SetupResources, IconsHaveTheirImageSizesAndDepths) {
     for (WORD i = 0; i < count; ++i) {
       const size_t entry = 6 + 14 * i;
       const IconImage& want = c.images[i];
-      EXPECT_EQ(Read<BYTE>(group, entry + 0), want.width);
-      EXPECT_EQ(Read<BYTE>(group, entry + 1), want.height);
-      EXPECT_EQ(Read<BYTE>(group, entry + 2), want.bits == 4 ? 16 : 0) << "colour count";
-      EXPECT_EQ(Read<WORD>(group, entry + 6), want.bits);
+      SCOPED_TRACE(std::to_string(want.size) + " pixels");
+      EXPECT_EQ(Read<BYTE>(group, entry + 0), want.size);
+      EXPECT_EQ(Read<BYTE>(group, entry + 1), want.size);
+      EXPECT_EQ(Read<BYTE>(group, entry + 2), 0) << "colour count";
+      EXPECT_EQ(Read<WORD>(group, entry + 6), 32);
       const std::string image = Bytes(RT_ICON, Read<WORD>(group, entry + 12));
       ASSERT_EQ(image.size(), Read<DWORD>(group, entry + 8));
-      const auto header = Read<BITMAPINFOHEADER>(image, 0);
-      EXPECT_EQ(header.biWidth, want.width);
-      EXPECT_EQ(header.biHeight, 2 * want.height) << "image and mask";
-      EXPECT_EQ(header.biBitCount, want.bits);
+      if (want.png) {
+        ASSERT_EQ(image.compare(0, 8, "\x89PNG\r\n\x1a\n"), 0);
+        EXPECT_EQ(_byteswap_ulong(Read<DWORD>(image, 16)), DWORD(want.size)) << "width";
+        EXPECT_EQ(_byteswap_ulong(Read<DWORD>(image, 20)), DWORD(want.size)) << "height";
+        EXPECT_EQ(Read<WORD>(image, 24), 0x0608) << "8-bit RGBA";
+      } else {
+        const auto header = Read<BITMAPINFOHEADER>(image, 0);
+        EXPECT_EQ(header.biWidth, want.size);
+        EXPECT_EQ(header.biHeight, 2 * want.size) << "image and mask";
+        EXPECT_EQ(header.biBitCount, 32);
+      }
       UniqueIcon icon(
           CreateIconFromResourceEx(reinterpret_cast<BYTE*>(const_cast<char*>(image.data())),
-                                   static_cast<DWORD>(image.size()), TRUE, 0x00030000, want.width,
-                                   want.height, LR_DEFAULTCOLOR));
-      EXPECT_TRUE(icon) << "the system cannot make an icon of image " << i;
+                                   static_cast<DWORD>(image.size()), TRUE, 0x00030000, want.size,
+                                   want.size, LR_DEFAULTCOLOR));
+      EXPECT_TRUE(icon) << "the system cannot make an icon of it";
     }
   }
 }
@@ -868,6 +879,11 @@ TEST_F(SetupResources, ManifestAsksForAdministratorAndCommonControls6) {
   // The product's own identity is the first one, before the dependency.
   EXPECT_EQ(Attribute(xml, "assemblyIdentity", "", "version"), "5.6.0.0");
   EXPECT_NE(xml.find("<description>Quillmoor Installer</description>"), std::string::npos);
+  // Crisp at every scale: per-monitor (v2) where Windows 10 1703 and later offer it, system-aware
+  // on Windows 10 1607 and on Vista to Windows 10 1511, which read only dpiAware.
+  EXPECT_NE(xml.find(">true</dpiAware>"), std::string::npos);
+  EXPECT_NE(xml.find(">PerMonitorV2, System</dpiAwareness>"), std::string::npos);
+  EXPECT_EQ(xml.find("supportedOS"), std::string::npos) << "it would change the version probe";
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -894,7 +910,7 @@ TEST_F(SetupResources, HoldsExactlyTheProductsResourcesAllInUsEnglish) {
       "#6 #8",    "#6 #9", "AVI #126", "INI #135",
   };
   EXPECT_EQ(found, expected);
-  EXPECT_EQ(icon_images, 3);
+  EXPECT_EQ(icon_images, 11);
 }
 
 }  // namespace
