@@ -114,15 +114,15 @@ const DWORD kChild = WS_CHILD | WS_VISIBLE;
 const DWORD kLabel = kChild | SS_LEFT | WS_GROUP;
 
 const ControlCase kControls[] = {
-    {IDC_ANIMATION, "SysAnimate32", "", 7, 7, 192, 32, kChild | ACS_TRANSPARENT},
-    {IDC_STATUS_LINE, "static", "", 7, 47, 214, 8, kLabel},
-    {IDC_FILE_LINE, "static", "", 7, 60, 214, 8, kLabel},
-    {IDC_PROGRESS, "msctls_progress32", "", 7, 74, 214, 10, kChild | WS_BORDER},
-    {-1, "static", "Estimated time left:", 7, 91, 60, 8, kLabel},
-    {IDC_TIME_LEFT, "static", "", 79, 91, 142, 8, kLabel},
-    {-1, "static", "Transfer rate:", 7, 104, 43, 8, kLabel},
-    {IDC_RATE, "static", "", 80, 104, 141, 8, kLabel},
-    {IDCANCEL, "button", "Cancel", 171, 122, 50, 14, kChild | BS_DEFPUSHBUTTON | WS_TABSTOP},
+    {IDC_ANIMATION, "SysAnimate32", "", 7, 7, 230, 37, kChild | ACS_TRANSPARENT | ACS_CENTER},
+    {IDC_STATUS_LINE, "static", "", 7, 47, 230, 8, kLabel},
+    {IDC_FILE_LINE, "static", "", 7, 60, 230, 8, kLabel},
+    {IDC_PROGRESS, "msctls_progress32", "", 7, 74, 230, 10, kChild | WS_BORDER},
+    {-1, "static", "Estimated time left:", 7, 91, 66, 8, kLabel},
+    {IDC_TIME_LEFT, "static", "", 75, 91, 162, 8, kLabel},
+    {-1, "static", "Transfer rate:", 7, 104, 48, 8, kLabel},
+    {IDC_RATE, "static", "", 75, 104, 162, 8, kLabel},
+    {IDCANCEL, "button", "Cancel", 187, 122, 50, 14, kChild | BS_DEFPUSHBUTTON | WS_TABSTOP},
 };
 
 // A DLGTEMPLATE (not the extended form) read field by field.
@@ -177,7 +177,7 @@ TEST_F(SetupResources, DialogTemplateIsTheFileDownloadLayout) {
   const short x = in.Word(), y = in.Word(), cx = in.Word(), cy = in.Word();
   EXPECT_EQ(x, 0);
   EXPECT_EQ(y, 0);
-  EXPECT_EQ(cx, 228);
+  EXPECT_EQ(cx, 244);
   EXPECT_EQ(cy, 143);
   EXPECT_EQ(in.NameOrOrdinal(), "") << "menu";
   EXPECT_EQ(in.NameOrOrdinal(), "") << "class";
@@ -561,11 +561,14 @@ class FrameCapture {
   }
   explicit operator bool() const { return bitmap_ && dc_ && pixels_; }
 
-  // What `control` shows now, 0xRRGGBB per pixel, rows from the top. A pixel the control does not
-  // paint keeps kUnpainted.
+  // What `control` shows now where it draws the frame (centred in the control, which may be larger),
+  // 0xRRGGBB per pixel, rows from the top. A pixel the control does not paint keeps kUnpainted.
   std::vector<DWORD> Take(HWND control) {
     GdiFlush();
     std::fill(pixels_, pixels_ + kFrameWidth * kFrameHeight, kUnpainted);
+    RECT client;
+    GetClientRect(control, &client);
+    SetViewportOrgEx(dc_.get(), -(client.right - kFrameWidth) / 2, -(client.bottom - kFrameHeight) / 2, nullptr);
     SendMessageA(control, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc_.get()), PRF_CLIENT);
     GdiFlush();
     std::vector<DWORD> taken(pixels_, pixels_ + kFrameWidth * kFrameHeight);
