@@ -114,15 +114,15 @@ const DWORD kChild = WS_CHILD | WS_VISIBLE;
 const DWORD kLabel = kChild | SS_LEFT | WS_GROUP;
 
 const ControlCase kControls[] = {
-    {IDC_ANIMATION, "SysAnimate32", "", 7, 7, 230, 37, kChild | ACS_TRANSPARENT | ACS_CENTER},
-    {IDC_STATUS_LINE, "static", "", 7, 47, 230, 8, kLabel},
-    {IDC_FILE_LINE, "static", "", 7, 60, 230, 8, kLabel},
-    {IDC_PROGRESS, "msctls_progress32", "", 7, 74, 230, 10, kChild | WS_BORDER},
-    {-1, "static", "Estimated time left:", 7, 91, 66, 8, kLabel},
-    {IDC_TIME_LEFT, "static", "", 75, 91, 162, 8, kLabel},
-    {-1, "static", "Transfer rate:", 7, 104, 48, 8, kLabel},
-    {IDC_RATE, "static", "", 75, 104, 162, 8, kLabel},
-    {IDCANCEL, "button", "Cancel", 187, 122, 50, 14, kChild | BS_DEFPUSHBUTTON | WS_TABSTOP},
+    {IDC_ANIMATION, "SysAnimate32", "", 7, 7, 236, 37, kChild | ACS_TRANSPARENT | ACS_CENTER},
+    {IDC_STATUS_LINE, "static", "", 7, 47, 236, 8, kLabel},
+    {IDC_FILE_LINE, "static", "", 7, 60, 236, 8, kLabel},
+    {IDC_PROGRESS, "msctls_progress32", "", 7, 74, 236, 10, kChild | WS_BORDER},
+    {-1, "static", "Estimated time left:", 7, 91, 70, 8, kLabel},
+    {IDC_TIME_LEFT, "static", "", 79, 91, 164, 8, kLabel},
+    {-1, "static", "Transfer rate:", 7, 104, 52, 8, kLabel},
+    {IDC_RATE, "static", "", 79, 104, 164, 8, kLabel},
+    {IDCANCEL, "button", "Cancel", 193, 122, 50, 14, kChild | BS_DEFPUSHBUTTON | WS_TABSTOP},
 };
 
 // A DLGTEMPLATE (not the extended form) read field by field.
@@ -177,7 +177,7 @@ TEST_F(SetupResources, DialogTemplateIsTheFileDownloadLayout) {
   const short x = in.Word(), y = in.Word(), cx = in.Word(), cy = in.Word();
   EXPECT_EQ(x, 0);
   EXPECT_EQ(y, 0);
-  EXPECT_EQ(cx, 244);
+  EXPECT_EQ(cx, 250);
   EXPECT_EQ(cy, 143);
   EXPECT_EQ(in.NameOrOrdinal(), "") << "menu";
   EXPECT_EQ(in.NameOrOrdinal(), "") << "class";
@@ -268,11 +268,11 @@ struct IconCase {
   std::vector<IconImage> images;
 };
 
-// Every image is 32 bits per pixel with alpha. Bitmaps where Windows 2000 and XP may ask (the
-// message box's 32, the tray's 16 to 24), PNG where only Vista and later ask.
+// Every image is 32 bits per pixel with alpha. Bitmaps where Windows 2000 and XP may ask (their
+// large icon, 32, for the message box; small icons of 16 to 24 for the tray), PNG beyond.
 TEST_F(SetupResources, IconsHaveTheirImageSizesAndDepths) {
   const IconCase cases[] = {
-      {IDI_ADMIN, {{32, false}, {48, true}, {64, true}, {96, true}, {128, true}}},
+      {IDI_ADMIN, {{32, false}, {40, true}, {48, true}, {64, true}, {96, true}, {128, true}}},
       {IDI_TRAY, {{16, false}, {20, false}, {24, false}, {32, true}, {40, true}, {48, true}}},
   };
   for (const IconCase& c : cases) {
@@ -913,7 +913,7 @@ TEST_F(SetupResources, HoldsExactlyTheProductsResourcesAllInUsEnglish) {
       "#6 #8",    "#6 #9", "AVI #126", "INI #135",
   };
   EXPECT_EQ(found, expected);
-  EXPECT_EQ(icon_images, 11);
+  EXPECT_EQ(icon_images, 12);
 }
 
 }  // namespace
