@@ -195,16 +195,16 @@ void CTrayIcon::OnDpiChanged(UINT dpi) {
                                                 metricForDpi(SM_CXSMICON, dpi), metricForDpi(SM_CYSMICON, dpi), 0)));
   if (!icon) return;
   NOTIFYICONDATAA record;
-  bool bShown;
+  bool shown;
   {
     RecordLock lock(m_csRecord);
     m_nid.hIcon = icon.get();
     m_nid.uFlags = NIF_ICON;
     record = m_nid;
-    bShown = !m_bNotShown;
+    shown = !m_bNotShown;
   }
   // Not shown: the new icon waits in the record for a restore.
-  if (bShown) SendToShell(NIM_MODIFY, &record);
+  if (shown) SendToShell(NIM_MODIFY, &record);
   m_hScaledIcon = std::move(icon);  // the one before it is no longer in the record
 }
 
