@@ -1,6 +1,11 @@
 """The demo run: serves a package where the shipped configuration expects it, pins that package's
 SHA-256 into the installer's configuration, runs the installer with its dialog, and shows what the
-run left behind."""
+run left behind. A screenshot of the dialog mid-transfer goes to build/demo-download.png.
+
+  --docs-pictures   run it twice, at 100 % and at 200 % display scale, and write the screenshots
+                    to docs/demo-download.png and docs/demo-download-200.png (the README's pictures)
+"""
+import argparse
 import hashlib
 import pathlib
 import subprocess
@@ -17,7 +22,10 @@ from wintools import GuiBot, clear_payload_starts, make_package, payload_starts 
 
 PORT = 18080  # the port of the shipped configuration's URLs
 PACKAGE_SIZE = 6 * 1048576
-SCREENSHOT = ROOT / "docs" / "demo-download.png"
+SCREENSHOT = ROOT / "build" / "demo-download.png"
+# The prefix's display scale (logical pixels per inch) and where the screenshot at it goes.
+DOCS_PICTURES = [(96, ROOT / "docs" / "demo-download.png"), (192, ROOT / "docs" / "demo-download-200.png")]
+DESKTOP = r"HKCU\Control Panel\Desktop"
 
 
 class Paced:
@@ -47,14 +55,11 @@ def show(title, path):
     print(path.read_bytes().decode("cp1252").replace("\r\n", "\n") if path.exists() else "(absent)")
 
 
-def main():
-    prefix = Prefix()
-    prefix.set_windows_version("win7")
+def run_installer(prefix, gui, shot_path):
+    """One download with the dialog, against a paced server; a screenshot at 40 % or more."""
     prefix.reset_records()
     clear_payload_starts(prefix)
     (prefix.temp_dir / "~setup.exe").unlink(missing_ok=True)
-    gui = GuiBot(prefix)
-
     with tempfile.TemporaryDirectory() as work:
         package = make_package(pathlib.Path(work) / "package.exe", PACKAGE_SIZE).read_bytes()
         routes = {"/files/setup64.exe": Paced(package), "/files/setup32.exe": Paced(package)}
@@ -75,13 +80,34 @@ def main():
                            if "completed" in w.title]
                 if windows and not shot and windows[0].title.split("%")[0].strip().isdigit() \
                         and int(windows[0].title.split("%")[0]) >= 40:
-                    screenshot(prefix.env["DISPLAY"], windows[0], SCREENSHOT)
-                    print(f"demo: screenshot of \"{windows[0].title}\" saved to {SCREENSHOT.relative_to(ROOT)}")
+                    screenshot(prefix.env["DISPLAY"], windows[0], shot_path)
+                    print(f"demo: screenshot of \"{windows[0].title}\" saved to {shot_path.relative_to(ROOT)}")
                     shot = True
                 time.sleep(0.1)
             print(f"demo: installer ended with exit code {process.returncode}; "
                   f"{len(server.requests)} request(s) served")
     installer.remove()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--docs-pictures", action="store_true",
+                        help="refresh the README's screenshots at 100 %% and 200 %% scale in docs/")
+    args = parser.parse_args()
+    prefix = Prefix()
+    prefix.set_windows_version("win7")
+    gui = GuiBot(prefix)
+    if not args.docs_pictures:
+        run_installer(prefix, gui, SCREENSHOT)
+    else:
+        try:
+            for dpi, path in DOCS_PICTURES:
+                prefix.wine(["reg", "add", DESKTOP, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f"],
+                            check=True)
+                print(f"demo: display scale {dpi * 100 // 96} %")
+                run_installer(prefix, gui, path)
+        finally:
+            prefix.wine(["reg", "delete", DESKTOP, "/v", "LogPixels", "/f"])
 
     deadline = time.monotonic() + 10
     while not payload_starts(prefix) and time.monotonic() < deadline:

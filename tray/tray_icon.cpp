@@ -1,6 +1,7 @@
 #include "tray/tray_icon.h"
 
 #include <cstddef>
+#include <utility>
 
 #include "tray/tip_text.h"
 
@@ -184,6 +185,29 @@ void CTrayIcon::RestoreTrayIcon() {
   m_bRestorePending = bShown;
 }
 
+void CTrayIcon::OnDpiChanged(UINT dpi) {
+  // Windows 10 1607 and later; looked up so that the program still starts on Windows 2000.
+  using MetricForDpi = int(WINAPI*)(int, UINT);
+  const auto metricForDpi = reinterpret_cast<MetricForDpi>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "GetSystemMetricsForDpi")));
+  if (m_nIconId == 0 || metricForDpi == nullptr) return;
+  UniqueIcon icon(static_cast<HICON>(LoadImageA(m_hInstance, MAKEINTRESOURCEA(m_nIconId), IMAGE_ICON,
+                                                metricForDpi(SM_CXSMICON, dpi), metricForDpi(SM_CYSMICON, dpi), 0)));
+  if (!icon) return;
+  NOTIFYICONDATAA record;
+  bool shown;
+  {
+    RecordLock lock(m_csRecord);
+    m_nid.hIcon = icon.get();
+    m_nid.uFlags = NIF_ICON;
+    record = m_nid;
+    shown = !m_bNotShown;
+  }
+  // Not shown: the new icon waits in the record for a restore.
+  if (shown) SendToShell(NIM_MODIFY, &record);
+  m_hScaledIcon = std::move(icon);  // the one before it is no longer in the record
+}
+
 BOOL CTrayIcon::SendToShell(DWORD dwMessage, NOTIFYICONDATAA* pRecord) {
   return Shell_NotifyIconA(dwMessage, pRecord);
 }
@@ -247,6 +271,10 @@ LRESULT CALLBACK CTrayIcon::TrayWindowProc(HWND hWnd, UINT message, WPARAM wPara
   }
   if (message == WM_SETTINGCHANGE) {
     if (wParam == SPI_SETWORKAREA) pIcon->RestoreTrayIcon();
+    return 0;
+  }
+  if (message == WM_DPICHANGED) {
+    pIcon->OnDpiChanged(LOWORD(wParam));  // the X and Y values are equal
     return 0;
   }
   if (message == pIcon->m_nid.uCallbackMessage) {

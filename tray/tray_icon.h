@@ -44,6 +44,12 @@ public:
   // (also when it never was in); FALSE when the shell refused the delete.
   BOOL DeleteTrayIcon();
 
+  // The icon resource of the module given to CreateTrayIcon that the icon shows. When the scale of
+  // the display under the hidden window changes (WM_DPICHANGED, sent to per-monitor aware windows),
+  // the icon is loaded again at that scale's small-icon size and handed to the shell. 0, the
+  // default: the icon stays as CreateTrayIcon got it.
+  void SetIconResource(UINT iconId) { m_nIconId = iconId; }
+
   // Registers the shell's "TaskbarCreated" message once per process and returns its id (0 if the
   // registration failed). Safe during static initialisation.
   static UINT RegisterTaskbarCreatedMessage();
@@ -53,6 +59,10 @@ protected:
   // The shell re-created the taskbar or the work area changed: adds the icon again, with the latest
   // tooltip, when a restore is pending and the icon is meant to be shown.
   void RestoreTrayIcon();
+  // The display under the hidden window now has `dpi` dots per inch: shows the icon resource at its
+  // small-icon size. Nothing changes without an icon resource, where the system cannot give the
+  // metrics of another scale (before Windows 10 1607), or when the image cannot be loaded.
+  void OnDpiChanged(UINT dpi);
   // The one place the record reaches the shell. `pRecord` is a private copy of the record.
   virtual BOOL SendToShell(DWORD dwMessage, NOTIFYICONDATAA* pRecord);
 
@@ -72,6 +82,8 @@ protected:
   UINT m_nDefaultMenuItem = 0;
   BOOL m_bDefaultItemByPosition = TRUE;
   UINT m_nSavedFlags = 0;             // the add's flags, used again by RestoreTrayIcon
+  UINT m_nIconId = 0;                 // icon resource reloaded on a scale change; 0: none
+  UniqueIcon m_hScaledIcon;           // the icon of the latest scale change (in the record); null before
 
 private:
   // ChangeTooltip runs on the download worker while RestoreTrayIcon runs on the main thread; both

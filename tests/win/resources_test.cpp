@@ -114,15 +114,15 @@ const DWORD kChild = WS_CHILD | WS_VISIBLE;
 const DWORD kLabel = kChild | SS_LEFT | WS_GROUP;
 
 const ControlCase kControls[] = {
-    {IDC_ANIMATION, "SysAnimate32", "", 7, 7, 192, 32, kChild | ACS_TRANSPARENT},
-    {IDC_STATUS_LINE, "static", "", 7, 47, 214, 8, kLabel},
-    {IDC_FILE_LINE, "static", "", 7, 60, 214, 8, kLabel},
-    {IDC_PROGRESS, "msctls_progress32", "", 7, 74, 214, 10, kChild | WS_BORDER},
-    {-1, "static", "Estimated time left:", 7, 91, 60, 8, kLabel},
-    {IDC_TIME_LEFT, "static", "", 79, 91, 142, 8, kLabel},
-    {-1, "static", "Transfer rate:", 7, 104, 43, 8, kLabel},
-    {IDC_RATE, "static", "", 80, 104, 141, 8, kLabel},
-    {IDCANCEL, "button", "Cancel", 171, 122, 50, 14, kChild | BS_DEFPUSHBUTTON | WS_TABSTOP},
+    {IDC_ANIMATION, "SysAnimate32", "", 7, 7, 236, 37, kChild | ACS_TRANSPARENT | ACS_CENTER},
+    {IDC_STATUS_LINE, "static", "", 7, 47, 236, 8, kLabel},
+    {IDC_FILE_LINE, "static", "", 7, 60, 236, 8, kLabel},
+    {IDC_PROGRESS, "msctls_progress32", "", 7, 74, 236, 10, kChild | WS_BORDER},
+    {-1, "static", "Estimated time left:", 7, 91, 70, 8, kLabel},
+    {IDC_TIME_LEFT, "static", "", 79, 91, 164, 8, kLabel},
+    {-1, "static", "Transfer rate:", 7, 104, 52, 8, kLabel},
+    {IDC_RATE, "static", "", 79, 104, 164, 8, kLabel},
+    {IDCANCEL, "button", "Cancel", 193, 122, 50, 14, kChild | BS_DEFPUSHBUTTON | WS_TABSTOP},
 };
 
 // A DLGTEMPLATE (not the extended form) read field by field.
@@ -177,7 +177,7 @@ TEST_F(SetupResources, DialogTemplateIsTheFileDownloadLayout) {
   const short x = in.Word(), y = in.Word(), cx = in.Word(), cy = in.Word();
   EXPECT_EQ(x, 0);
   EXPECT_EQ(y, 0);
-  EXPECT_EQ(cx, 228);
+  EXPECT_EQ(cx, 250);
   EXPECT_EQ(cy, 143);
   EXPECT_EQ(in.NameOrOrdinal(), "") << "menu";
   EXPECT_EQ(in.NameOrOrdinal(), "") << "class";
@@ -260,17 +260,20 @@ TEST_F(SetupResources, DialogCreatesItsControlsAndTheAnimationOpensAndPlays) {
 // Icons 137 and 149
 
 struct IconImage {
-  int width, height, bits;
+  int size;
+  bool png;  // PNG-compressed (read by Windows Vista and later); a bitmap otherwise
 };
 struct IconCase {
   int id;
   std::vector<IconImage> images;
 };
 
+// Every image is 32 bits per pixel with alpha. Bitmaps where Windows 2000 and XP may ask (their
+// large icon, 32, for the message box; small icons of 16 to 24 for the tray), PNG beyond.
 TEST_F(SetupResources, IconsHaveTheirImageSizesAndDepths) {
   const IconCase cases[] = {
-      {IDI_ADMIN, {{64, 64, 32}}},
-      {IDI_TRAY, {{32, 32, 4}, {16, 16, 4}}},
+      {IDI_ADMIN, {{32, false}, {40, true}, {48, true}, {64, true}, {96, true}, {128, true}}},
+      {IDI_TRAY, {{16, false}, {20, false}, {24, false}, {32, true}, {40, true}, {48, true}}},
   };
   for (const IconCase& c : cases) {
     SCOPED_TRACE("icon " + std::to_string(c.id));
@@ -283,21 +286,29 @@ TEST_F(SetupResources, IconsHaveTheirImageSizesAndDepths) {
     for (WORD i = 0; i < count; ++i) {
       const size_t entry = 6 + 14 * i;
       const IconImage& want = c.images[i];
-      EXPECT_EQ(Read<BYTE>(group, entry + 0), want.width);
-      EXPECT_EQ(Read<BYTE>(group, entry + 1), want.height);
-      EXPECT_EQ(Read<BYTE>(group, entry + 2), want.bits == 4 ? 16 : 0) << "colour count";
-      EXPECT_EQ(Read<WORD>(group, entry + 6), want.bits);
+      SCOPED_TRACE(std::to_string(want.size) + " pixels");
+      EXPECT_EQ(Read<BYTE>(group, entry + 0), want.size);
+      EXPECT_EQ(Read<BYTE>(group, entry + 1), want.size);
+      EXPECT_EQ(Read<BYTE>(group, entry + 2), 0) << "colour count";
+      EXPECT_EQ(Read<WORD>(group, entry + 6), 32);
       const std::string image = Bytes(RT_ICON, Read<WORD>(group, entry + 12));
       ASSERT_EQ(image.size(), Read<DWORD>(group, entry + 8));
-      const auto header = Read<BITMAPINFOHEADER>(image, 0);
-      EXPECT_EQ(header.biWidth, want.width);
-      EXPECT_EQ(header.biHeight, 2 * want.height) << "image and mask";
-      EXPECT_EQ(header.biBitCount, want.bits);
+      if (want.png) {
+        ASSERT_EQ(image.compare(0, 8, "\x89PNG\r\n\x1a\n"), 0);
+        EXPECT_EQ(_byteswap_ulong(Read<DWORD>(image, 16)), DWORD(want.size)) << "width";
+        EXPECT_EQ(_byteswap_ulong(Read<DWORD>(image, 20)), DWORD(want.size)) << "height";
+        EXPECT_EQ(Read<WORD>(image, 24), 0x0608) << "8-bit RGBA";
+      } else {
+        const auto header = Read<BITMAPINFOHEADER>(image, 0);
+        EXPECT_EQ(header.biWidth, want.size);
+        EXPECT_EQ(header.biHeight, 2 * want.size) << "image and mask";
+        EXPECT_EQ(header.biBitCount, 32);
+      }
       UniqueIcon icon(
           CreateIconFromResourceEx(reinterpret_cast<BYTE*>(const_cast<char*>(image.data())),
-                                   static_cast<DWORD>(image.size()), TRUE, 0x00030000, want.width,
-                                   want.height, LR_DEFAULTCOLOR));
-      EXPECT_TRUE(icon) << "the system cannot make an icon of image " << i;
+                                   static_cast<DWORD>(image.size()), TRUE, 0x00030000, want.size,
+                                   want.size, LR_DEFAULTCOLOR));
+      EXPECT_TRUE(icon) << "the system cannot make an icon of it";
     }
   }
 }
@@ -550,11 +561,14 @@ class FrameCapture {
   }
   explicit operator bool() const { return bitmap_ && dc_ && pixels_; }
 
-  // What `control` shows now, 0xRRGGBB per pixel, rows from the top. A pixel the control does not
-  // paint keeps kUnpainted.
+  // What `control` shows now where it draws the frame (centred in the control, which may be larger),
+  // 0xRRGGBB per pixel, rows from the top. A pixel the control does not paint keeps kUnpainted.
   std::vector<DWORD> Take(HWND control) {
     GdiFlush();
     std::fill(pixels_, pixels_ + kFrameWidth * kFrameHeight, kUnpainted);
+    RECT client;
+    GetClientRect(control, &client);
+    SetViewportOrgEx(dc_.get(), -(client.right - kFrameWidth) / 2, -(client.bottom - kFrameHeight) / 2, nullptr);
     SendMessageA(control, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc_.get()), PRF_CLIENT);
     GdiFlush();
     std::vector<DWORD> taken(pixels_, pixels_ + kFrameWidth * kFrameHeight);
@@ -868,6 +882,11 @@ TEST_F(SetupResources, ManifestAsksForAdministratorAndCommonControls6) {
   // The product's own identity is the first one, before the dependency.
   EXPECT_EQ(Attribute(xml, "assemblyIdentity", "", "version"), "5.6.0.0");
   EXPECT_NE(xml.find("<description>Quillmoor Installer</description>"), std::string::npos);
+  // Crisp at every scale: per-monitor (v2) where Windows 10 1703 and later offer it, system-aware
+  // on Windows 10 1607 and on Vista to Windows 10 1511, which read only dpiAware.
+  EXPECT_NE(xml.find(">true</dpiAware>"), std::string::npos);
+  EXPECT_NE(xml.find(">PerMonitorV2, System</dpiAwareness>"), std::string::npos);
+  EXPECT_EQ(xml.find("supportedOS"), std::string::npos) << "it would change the version probe";
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -894,7 +913,7 @@ TEST_F(SetupResources, HoldsExactlyTheProductsResourcesAllInUsEnglish) {
       "#6 #8",    "#6 #9", "AVI #126", "INI #135",
   };
   EXPECT_EQ(found, expected);
-  EXPECT_EQ(icon_images, 3);
+  EXPECT_EQ(icon_images, 12);
 }
 
 }  // namespace

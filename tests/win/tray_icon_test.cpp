@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "res/resource.h"
 #include "tray/tray_icon.h"
 
 namespace {
@@ -288,6 +289,34 @@ TEST(TrayIcon, RestoreAfterTaskbarCreatedOrWorkAreaChange) {
           << c.name;
       EXPECT_STREQ(icon.sent[0].record.szTip, "42% completed - Product") << c.name;
     }
+  }
+}
+
+// A scale change under the hidden window hands the shell the icon drawn for that scale's small-icon
+// size (this test program carries the installer's resources, icon 149 among them).
+TEST(TrayIcon, ScaleChangeShowsTheIconDrawnForTheNewSmallIconSize) {
+  const struct {
+    UINT dpi;
+    LONG size;
+  } cases[] = {{120, 20}, {144, 24}, {192, 32}};
+  for (const auto& c : cases) {
+    RecordingTrayIcon icon;
+    icon.SetIconResource(IDI_TRAY);
+    ASSERT_TRUE(icon.Create("tip"));
+    icon.sent.clear();
+    RECT suggested = {0, 0, 0, 0};
+    EXPECT_EQ(SendMessageA(icon.Hidden(), WM_DPICHANGED, MAKEWPARAM(c.dpi, c.dpi),
+                           reinterpret_cast<LPARAM>(&suggested)), 0);
+    ASSERT_EQ(icon.SentKinds(), "modify") << c.dpi;
+    EXPECT_EQ(icon.sent[0].record.uFlags, UINT(NIF_ICON));
+    ICONINFO info = {};
+    ASSERT_TRUE(GetIconInfo(icon.sent[0].record.hIcon, &info)) << c.dpi;
+    BITMAP colour = {};
+    GetObjectA(info.hbmColor, sizeof colour, &colour);
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    EXPECT_EQ(colour.bmWidth, c.size) << c.dpi;
+    EXPECT_EQ(colour.bmHeight, c.size) << c.dpi;
   }
 }
 
