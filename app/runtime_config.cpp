@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "app/config_source.h"
+#include "download/retry_rules.h"
 #include "framework/app.h"
 #include "framework/file.h"
 #include "framework/handle.h"
@@ -91,11 +92,19 @@ int ReadRuntimeConfig(const ConfigReadInputs& inputs, RuntimeConfig& config) {
   const std::string hashKey = HashKeyFor(locationKey);
   config.checks = ReadPackageChecks(hashKey, ReadText(hashKey.c_str(), fileName), ReadText("RequireSignature", fileName),
                                     ReadText("SignerName", fileName), ReadText("SignerThumbprint", fileName));
+  const std::string mirrorKey = std::string(locationKey) + "Mirror";
+  config.mirror = ReadText(mirrorKey.c_str(), fileName);
+  const bool retriesUsable = ParseRetries(ReadText("Retries", fileName), config.retries);
+  if (config.checks.malformedKey.empty() && !retriesUsable) config.checks.malformedKey = "Retries";
+  if (config.checks.malformedKey.empty() && !config.mirror.empty() && !IsHttpLocation(config.mirror)) {
+    config.checks.malformedKey = mirrorKey;
+  }
   file.reset();
 
   const bool qaUrl = inputs.qaMode && IsHttpLocation(config.location);
   if (qaUrl) {
     config.qaVersion = !inputs.qaValue.empty() ? inputs.qaValue : GetFileVersionString(inputs.modulePath.c_str());
+    if (!config.mirror.empty()) config.mirror = RewriteQaUrl(config.mirror, config.qaVersion);
   }
   const SourceResolution source =
       ResolveSource(config.location, inputs.qaMode, config.qaVersion, inputs.moduleDirectory, IsFile);
