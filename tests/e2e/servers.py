@@ -6,6 +6,7 @@ import ctypes
 import hashlib
 import http
 import pathlib
+import re
 import shutil
 import signal
 import socket
@@ -414,6 +415,51 @@ class Sequence:
         return behaviour(conn, request)
 
 
+class Ranged:
+    """Serves `body` as a file server does: a strong ETag, Range with If-Range honoured (206 with
+    Content-Range from the asked byte to the end; the whole body, 200, when If-Range names another
+    ETag). Faults: `cuts`, byte offsets of the body used up in order: an answer that would pass the
+    next one sends the body up to it and ends the connection, in order (FIN) or with reset=True by
+    a reset. ranges=False ignores Range. From answer number `new_etag_at` on (0 is the first) the
+    ETag is another, as after a new build. `sent` counts the body bytes sent in all answers."""
+
+    def __init__(self, body, cuts=(), reset=False, ranges=True, new_etag_at=None):
+        self.body, self.cuts, self.reset, self.ranges, self.new_etag_at = body, list(cuts), reset, ranges, new_etag_at
+        self.answers = 0
+        self.sent = 0
+        self.lock = threading.Lock()
+
+    def __call__(self, conn, request):
+        with self.lock:
+            number = self.answers
+            self.answers += 1
+        etag = '"pkg-2"' if self.new_etag_at is not None and number >= self.new_etag_at else '"pkg-1"'
+        start, size = 0, len(self.body)
+        asked = re.fullmatch(r"bytes=(\d+)-", request.headers.get("range", ""))
+        if self.ranges and asked and request.headers.get("if-range", etag) == etag and int(asked.group(1)) < size:
+            start = int(asked.group(1))
+        headers = [("ETag", etag), ("Content-Length", size - start)]
+        if start:
+            headers.append(("Content-Range", f"bytes {start}-{size - 1}/{size}"))
+        conn.send_head(206 if start else 200, headers)
+        with self.lock:
+            cut = next((c for c in self.cuts if c > start), None)
+            if cut is not None:
+                self.cuts.remove(cut)
+        end = size if cut is None else cut
+        conn.send(self.body[start:end])
+        with self.lock:
+            self.sent += end - start
+        if cut is None:
+            return True
+        if self.reset:
+            conn.wait(0.3)  # let the bytes arrive before the reset could throw them away
+            conn.reset()
+        else:
+            conn.sock.shutdown(socket.SHUT_WR)
+        return False
+
+
 NOT_FOUND = Respond(404, b"<html><body>Not found</body></html>", [("Content-Type", "text/html")])
 
 
@@ -472,7 +518,8 @@ class _TcpServer(socketserver.ThreadingTCPServer):
 
 class ScriptedServer:
     """A threaded HTTP/1.1 server on 127.0.0.1 whose answer for each path is a behaviour object
-    (Respond, ShortBody, ResetMidBody, CloseBeforeHeaders, Stall, Drip, HugeHeader, Auth, Sequence);
+    (Respond, ShortBody, ResetMidBody, CloseBeforeHeaders, Stall, Drip, HugeHeader, Auth, Sequence,
+    Ranged);
     other paths get 404. It keeps connections alive between complete answers unless the client
 asks to close. Bounded: it answers
     at most `max_requests` requests (later ones are closed unanswered) and stops by itself after
