@@ -158,13 +158,16 @@ CHttpDownloadDlg::AttemptOutcome CHttpDownloadDlg::RunAttempt(UrlParts& address)
       continue;
     }
     outcome = TryWithoutTilde(status);
-    if (outcome.kind == AttemptOutcome::kGoOn) address = UrlParts{m_dwUrlService, m_strHost, m_nHostPort, m_strRequestPath};
+    if (outcome.kind == AttemptOutcome::kGoOn) {
+      address = UrlParts{m_dwUrlService, m_strHost, m_nHostPort, m_strRequestPath};
+    }
   }
   return outcome;
 }
 
 bool CHttpDownloadDlg::WaitBeforeAttempt(const AttemptOutcome& failed, int attempt, int attempts) {
-  const uint32_t seconds = failed.retryAfter >= 0 ? static_cast<uint32_t>(failed.retryAfter) : BackOffSeconds(attempt - 1);
+  const uint32_t seconds =
+      failed.retryAfter >= 0 ? static_cast<uint32_t>(failed.retryAfter) : BackOffSeconds(attempt - 1);
   // "2 of 4" in the words of string 117.
   std::string count;
   AfxFormatString2(count, IDS_BYTES_OF, FormatText("%d", attempt).c_str(), FormatText("%d", attempts).c_str());

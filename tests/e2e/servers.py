@@ -416,12 +416,10 @@ class Sequence:
 
 
 class Ranged:
-    """Serves `body` as a file server does: a strong ETag, Range with If-Range honoured (206 with
-    Content-Range from the asked byte to the end; the whole body, 200, when If-Range names another
-    ETag). Faults: `cuts`, byte offsets of the body used up in order: an answer that would pass the
-    next one sends the body up to it and ends the connection, in order (FIN) or with reset=True by
-    a reset. ranges=False ignores Range. From answer number `new_etag_at` on (0 is the first) the
-    ETag is another, as after a new build. `sent` counts the body bytes sent in all answers."""
+    """`body` as a file server serves it: a strong ETag, Range with If-Range (206 to the end, or 200
+    when If-Range names another ETag). `cuts`: body offsets, used up in order, where an answer ends
+    the connection (FIN, or a reset with reset=True). ranges=False ignores Range; from answer
+    `new_etag_at` on (0 the first) the ETag is another. `sent` counts the body bytes sent."""
 
     def __init__(self, body, cuts=(), reset=False, ranges=True, new_etag_at=None):
         self.body, self.cuts, self.reset, self.ranges, self.new_etag_at = body, list(cuts), reset, ranges, new_etag_at
