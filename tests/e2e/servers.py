@@ -416,46 +416,35 @@ class Sequence:
 
 
 class Ranged:
-    """`body` as a file server serves it: a strong ETag, Range with If-Range (206 to the end, or 200
-    when If-Range names another ETag). `cuts`: body offsets, used up in order, where an answer ends
+    """`body` as a file server serves it: a strong ETag, a Range with its If-Range (206 to the end, or
+    200 when If-Range names another ETag). `cuts`: body offsets, used up in order, where an answer ends
     the connection (FIN, or a reset with reset=True). ranges=False ignores Range; from answer
     `new_etag_at` on (0 the first) the ETag is another. `sent` counts the body bytes sent."""
 
     def __init__(self, body, cuts=(), reset=False, ranges=True, new_etag_at=None):
         self.body, self.cuts, self.reset, self.ranges, self.new_etag_at = body, list(cuts), reset, ranges, new_etag_at
-        self.answers = 0
-        self.sent = 0
-        self.lock = threading.Lock()
+        self.answers, self.sent, self.lock = 0, 0, threading.Lock()
 
     def __call__(self, conn, request):
+        size, asked = len(self.body), re.fullmatch(r"bytes=(\d+)-", request.headers.get("range", ""))
         with self.lock:
-            number = self.answers
+            etag = '"pkg-2"' if self.new_etag_at is not None and self.answers >= self.new_etag_at else '"pkg-1"'
             self.answers += 1
-        etag = '"pkg-2"' if self.new_etag_at is not None and number >= self.new_etag_at else '"pkg-1"'
-        start, size = 0, len(self.body)
-        asked = re.fullmatch(r"bytes=(\d+)-", request.headers.get("range", ""))
-        if self.ranges and asked and request.headers.get("if-range", etag) == etag and int(asked.group(1)) < size:
-            start = int(asked.group(1))
-        headers = [("ETag", etag), ("Content-Length", size - start)]
-        if start:
-            headers.append(("Content-Range", f"bytes {start}-{size - 1}/{size}"))
-        conn.send_head(206 if start else 200, headers)
-        with self.lock:
+            start = int(asked.group(1)) if self.ranges and asked and request.headers.get("if-range") == etag else 0
             cut = next((c for c in self.cuts if c > start), None)
             if cut is not None:
                 self.cuts.remove(cut)
-        end = size if cut is None else cut
-        conn.send(self.body[start:end])
-        with self.lock:
+            end = size if cut is None else cut
             self.sent += end - start
-        if cut is None:
-            return True
-        if self.reset:
+        conn.send_head(206 if start else 200, [("ETag", etag), ("Content-Length", size - start)]
+                       + ([("Content-Range", f"bytes {start}-{size - 1}/{size}")] if start else []))
+        conn.send(self.body[start:end])
+        if cut is not None and self.reset:
             conn.wait(0.3)  # let the bytes arrive before the reset could throw them away
             conn.reset()
-        else:
+        elif cut is not None:
             conn.sock.shutdown(socket.SHUT_WR)
-        return False
+        return cut is None
 
 
 NOT_FOUND = Respond(404, b"<html><body>Not found</body></html>", [("Content-Type", "text/html")])

@@ -3,7 +3,6 @@ mirror, cancelled in a wait, used up. The package's SHA-256 is pinned: a start p
 import hashlib
 import random
 import re
-import shutil
 import time
 
 from harness import Installer, config_text, entries, section_dict
@@ -11,22 +10,15 @@ from installer_case import InstallerTestCase
 from servers import Ranged, Respond, ScriptedServer, Sequence, ShortBody
 from wintools import PAYLOAD, clear_payload_starts, wait_for_starts
 
-SIZE = 1000100
 # WinINet's sentence for 12030 in Wine's message table: a body that ended before its length.
 CONNECTION_ENDED = "The connection with the server has been terminated."
-DONE = {"Progress": "100%", "Downloaded": "true", "Attempted to run downloaded file": "true"}
 
 
 class ResumeTest(InstallerTestCase):
     @classmethod
     def make_packages(cls, files):
         # The payload and random bytes after it: a byte out of place shows in the hash.
-        files.mkdir(parents=True, exist_ok=True)
-        package = files / "setup64.exe"
-        shutil.copyfile(PAYLOAD, package)
-        with open(package, "ab") as f:
-            f.write(random.Random(18).randbytes(SIZE - package.stat().st_size))
-        cls.body = package.read_bytes()
+        cls.body = PAYLOAD.read_bytes() + random.Random(18).randbytes(1000100 - PAYLOAD.stat().st_size)
 
     def setUp(self):
         self.prefix.reset_records()
@@ -40,8 +32,7 @@ class ResumeTest(InstallerTestCase):
                                            Caption="Quillmoor Internet Security", **keys))
 
     def log(self, level):
-        log, _ = self.prefix.records()
-        return [text for section, _, text in entries(log) if section.split(" ")[0] == level]
+        return [text for section, _, text in entries(self.prefix.records()[0]) if section.split(" ")[0] == level]
 
     def status(self):
         return section_dict(self.prefix.records()[1], "Status")
@@ -56,7 +47,8 @@ class ResumeTest(InstallerTestCase):
              [r"Attempt 2 of 3: {u}/cut-once.exe from byte [1-9]\d* after: .+"], None, None),
             ("/cut-thrice.exe", Ranged(body, cuts=[250000, 500000, 750000]), {"Retries": "3"},
              [f"Attempt {n} of 4: {{u}}/cut-thrice.exe from byte {at}" + ended
-              for n, at in ((2, 250000), (3, 500000), (4, 750000))], size, None),
+              for n, at in ((2, 250000), (3, 500000), (4, 750000))], size,
+             "Connection lost, trying again in 2 seconds (attempt 2 of 4)..."),
             ("/no-ranges.exe", Ranged(body, cuts=[400000], ranges=False), {"Retries": "1"},
              ["Attempt 2 of 2: {u}/no-ranges.exe from byte 400000" + ended], size + 400000, None),
             ("/new-build.exe", Ranged(body, cuts=[400000], new_etag_at=1), {"Retries": "1"},
@@ -86,7 +78,8 @@ class ResumeTest(InstallerTestCase):
                     self.assertEqual(self.log("ERROR"), [])
                     # The same records as a run that needed no further attempt.
                     target = "/m.exe" if "WebFile64Mirror" in keys else path
-                    self.assertEqual(self.status(), {**DONE, "Target": target})
+                    self.assertEqual(self.status(), {"Progress": "100%", "Downloaded": "true", "Target": target,
+                                                     "Attempted to run downloaded file": "true"})
                     if sent is not None:
                         self.assertEqual(counters[target].sent, sent)
                     if status_line is not None:
@@ -123,12 +116,9 @@ class ResumeTest(InstallerTestCase):
             self.assertEqual(line, waiting)
             title = self.gui.list_windows(exe="setup.exe", class_name="#32770", visible=True)[0].title
             self.assertRegex(title, r"^[34]\d% completed - ", "the progress stays where the file stands")
-            clicked = time.monotonic()
             self.assertTrue(self.gui.click(2, timeout=5, exe="setup.exe", class_name="#32770", visible=True))
-            process.wait(timeout=30)
-            self.assertLess(time.monotonic() - clicked, 10, "no wait for the 60 seconds")
+            process.wait(timeout=10)  # not the 60 seconds: subprocess.TimeoutExpired fails the test
             self.assertEqual(len(server.requests), 2)
-        self.assertIn("Aborting transfer", self.log("FLOW"))
         self.assertEqual(self.log("ERROR"), [])
         self.assertEqual(self.status().get("Downloaded"), "")
         self.assertFalse((self.prefix.temp_dir / "~setup.exe").exists(), "the part written is deleted")
