@@ -101,7 +101,7 @@ void CHttpDownloadDlg::RunDownload() {
 }
 
 CHttpDownloadDlg::AttemptOutcome CHttpDownloadDlg::RunAttempts() {
-  UrlParts address{m_dwUrlService, m_strHost, m_nHostPort, m_strRequestPath};
+  std::string address = m_strSourceUrl;
   bool mirrorLeft = !m_strMirrorUrl.empty();
   const int attempts = 1 + m_nRetries;
   for (int attempt = 1;; ++attempt) {
@@ -114,13 +114,9 @@ CHttpDownloadDlg::AttemptOutcome CHttpDownloadDlg::RunAttempts() {
       continue;
     }
     // The mirror: the same package from another address, from byte 0, credentials asked anew.
-    UrlParts mirror;
-    if (!mirrorLeft || !(outcome.retryable || notFound) ||
-        !AfxParseURL(m_strMirrorUrl.c_str(), mirror.service, mirror.server, mirror.object, mirror.port)) {
-      return outcome;
-    }
+    if (!mirrorLeft || !(outcome.retryable || notFound)) return outcome;
     mirrorLeft = false;
-    address = mirror;
+    address = m_strMirrorUrl;
     attempt = 0;
     m_transfer.Forget();
     m_transfer.ForgetServerCredentials();
@@ -128,7 +124,7 @@ CHttpDownloadDlg::AttemptOutcome CHttpDownloadDlg::RunAttempts() {
   }
 }
 
-CHttpDownloadDlg::AttemptOutcome CHttpDownloadDlg::RunAttempt(UrlParts& address) {
+CHttpDownloadDlg::AttemptOutcome CHttpDownloadDlg::RunAttempt(std::string& address) {
   AttemptOutcome outcome = ConnectTo(address);
   if (outcome.kind != AttemptOutcome::kGoOn) return outcome;
   if (StopRequested()) return AttemptOutcome{AttemptOutcome::kStopped};
@@ -158,9 +154,8 @@ CHttpDownloadDlg::AttemptOutcome CHttpDownloadDlg::RunAttempt(UrlParts& address)
       continue;
     }
     outcome = TryWithoutTilde(status);
-    if (outcome.kind == AttemptOutcome::kGoOn) {
-      address = UrlParts{m_dwUrlService, m_strHost, m_nHostPort, m_strRequestPath};
-    }
+    if (outcome.kind != AttemptOutcome::kGoOn) break;
+    address = FormatUrl({m_dwUrlService, m_strHost, m_nHostPort, m_strRequestPath});
   }
   return outcome;
 }
@@ -180,7 +175,7 @@ bool CHttpDownloadDlg::WaitBeforeAttempt(const AttemptOutcome& failed, int attem
   return !StopRequested();
 }
 
-void CHttpDownloadDlg::LogFurtherAttempt(const UrlParts& address, int attempt, int attempts,
+void CHttpDownloadDlg::LogFurtherAttempt(const std::string& address, int attempt, int attempts,
                                          const AttemptOutcome& failed) {
   std::string reason;
   if (failed.exit == AttemptOutcome::kHttpStatus) {
@@ -191,8 +186,8 @@ void CHttpDownloadDlg::LogFurtherAttempt(const UrlParts& address, int attempt, i
     reason = FormatText("Error %ld", failed.number);
   }
   const uint32_t from = m_transfer.NextRequestHeaders().empty() ? 0 : m_transfer.Position();
-  LogEvent(FormatText("Attempt %d of %d: ", attempt, attempts) + FormatUrl(address) +
-               FormatText(" from byte %u after: ", from) + reason,
+  LogEvent(FormatText("Attempt %d of %d: %s from byte %u after: %s", attempt, attempts, address.c_str(), from,
+                      reason.c_str()),
            LOG_INFO);
 }
 
@@ -206,17 +201,13 @@ CHttpDownloadDlg::AttemptOutcome CHttpDownloadDlg::OpenSession() {
   return AttemptOutcome{};
 }
 
-CHttpDownloadDlg::AttemptOutcome CHttpDownloadDlg::ConnectTo(const UrlParts& address) {
+CHttpDownloadDlg::AttemptOutcome CHttpDownloadDlg::ConnectTo(const std::string& address) {
   if (StopRequested()) return AttemptOutcome{AttemptOutcome::kStopped};
-  const bool connected = m_transfer.m_hConnection && address.server == m_strHost && address.port == m_nHostPort &&
-                         ServiceOf(address.service) == ServiceOf(m_dwUrlService);
-  m_dwUrlService = address.service;
-  m_strHost = address.server;
-  m_nHostPort = address.port;
-  m_strRequestPath = address.object;
-  if (connected) return AttemptOutcome{};
   m_transfer.m_hRequest.reset();
   m_transfer.m_hConnection.reset();
+  if (!AfxParseURL(address.c_str(), m_dwUrlService, m_strHost, m_strRequestPath, m_nHostPort)) {
+    return ErrorFailure(IDS_ERR_CONNECT, ERROR_INTERNET_INVALID_URL);
+  }
   return OpenConnection();
 }
 

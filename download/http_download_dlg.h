@@ -16,7 +16,6 @@
 #include "framework/dialog.h"
 #include "framework/handle.h"
 #include "framework/thread.h"
-#include "framework/url.h"
 #include "util/sha256.h"
 
 class CTrayIcon;
@@ -83,18 +82,18 @@ private:
   // Attempts at the configured address, then at the mirror, until one does not fail or none is left.
   AttemptOutcome RunAttempts();
   // One request chain and its body: connection, request, credentials, redirects, the "~" fallback,
-  // and the body written from byte 0 or from where the file stands. `address` is where it starts,
-  // and becomes where the "~" fallback leads.
-  AttemptOutcome RunAttempt(UrlParts& address);
+  // and the body written from byte 0 or from where the file stands. `address` is the URL where it
+  // starts, and becomes where the "~" fallback leads.
+  AttemptOutcome RunAttempt(std::string& address);
   // Waits before further attempt `attempt` of `attempts`, showing why on the status line; false
   // when a stop request ended the wait.
   bool WaitBeforeAttempt(const AttemptOutcome& failed, int attempt, int attempts);
   // The INFO entry of a further attempt: the address, the byte it resumes from and the reason.
-  void LogFurtherAttempt(const UrlParts& address, int attempt, int attempts, const AttemptOutcome& failed);
+  void LogFurtherAttempt(const std::string& address, int attempt, int attempts, const AttemptOutcome& failed);
   // The session with the status callback registered on it.
   AttemptOutcome OpenSession();
-  // Points the members at `address` and connects anew unless the connection already goes there.
-  AttemptOutcome ConnectTo(const UrlParts& address);
+  // Points the members at the URL `address` and connects to its server anew.
+  AttemptOutcome ConnectTo(const std::string& address);
   AttemptOutcome OpenConnection();
   // A request for m_strRequestPath. The one it replaces is closed once the new one is open and
   // before any failure is posted: closing reports to this dialog, whose thread may be waiting for
