@@ -231,8 +231,7 @@ CHttpDownloadDlg::AttemptOutcome CHttpDownloadDlg::OpenRequest() {
   return AttemptOutcome{};
 }
 
-CHttpDownloadDlg::AttemptOutcome CHttpDownloadDlg::SendAnsweringCredentials(const std::string& headers,
-                                                                            long& status) {
+CHttpDownloadDlg::AttemptOutcome CHttpDownloadDlg::SendAnsweringCredentials(const std::string& headers, long& status) {
   HINTERNET request = m_transfer.m_hRequest.get();
   bool keptApplied = false;
   for (;;) {

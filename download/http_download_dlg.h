@@ -71,9 +71,9 @@ private:
     enum Kind { kGoOn, kDone, kStopped, kFailed } kind = kGoOn;
     enum Exit { kErrorNumber, kHttpStatus, kNoResponse } exit = kErrorNumber;
     UINT stringId = 0;
-    long number = 0;         // the error number, or the HTTP status
+    long number = 0;  // the error number, or the HTTP status
     bool retryable = false;
-    long retryAfter = -1;    // the seconds the server asked to wait; -1 when it did not say
+    long retryAfter = -1;  // the seconds the server asked to wait; -1 when it did not say
   };
 
   // The worker (runs on its own thread). RunDownload opens the session, runs the attempts and

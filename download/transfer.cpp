@@ -2,7 +2,6 @@
 
 #include "download/retry_rules.h"
 
-
 bool Transfer::Write(const void* block, DWORD count, long& error) {
   if (!m_fileTarget.Write(block, count, error)) return false;
   written_.Update(block, count);
