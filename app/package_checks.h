@@ -33,7 +33,8 @@ struct PackageChecks {
 std::string MalformedValueText(const std::string& key);
 
 // The hash key that goes with a location key: "WebFile" -> "WebFileSha256",
-// "WebFile64" -> "WebFile64Sha256".
+// "WebFile64" -> "WebFile64Sha256". A mirror is the same package, pinned by the same key:
+// "WebFileMirror" -> "WebFileSha256", "WebFile64Mirror" -> "WebFile64Sha256".
 std::string HashKeyFor(const std::string& locationKey);
 
 // Exactly 64 hex digits, of either case, give the digest (first byte first). Anything else (another
@@ -52,8 +53,9 @@ PackageChecks ReadPackageChecks(const std::string& hashKey, const std::string& h
                                 const std::string& requireSignature, const std::string& signerName,
                                 const std::string& signerThumbprint);
 
-// The location keys a configuration names packages with; every rule on locations applies to each.
-inline constexpr const char* kLocationKeys[] = {"WebFile", "WebFile64"};
+// The location keys a configuration names packages with, mirrors included; every rule on locations
+// applies to each.
+inline constexpr const char* kLocationKeys[] = {"WebFile", "WebFile64", "WebFileMirror", "WebFile64Mirror"};
 
 // How the installer fetches a location: a package beside it, plain HTTP, or HTTPS. A location it
 // takes for a URL (IsHttpLocation) is HTTPS only when it parses as an https URL (the scheme of any
@@ -65,5 +67,6 @@ LocationKind KindOfLocation(const std::string& location);
 // (section "runtime", read as GetPrivateProfileStringA reads the extracted file) is pinned. Only a
 // plain HTTP location can be unpinned: it is, unless the text holds a usable SHA-256 under
 // HashKeyFor(locationKey) or asks for a signature (RequireSignature=1, SignerName,
-// SignerThumbprint), every value usable. Local paths and https URLs count as pinned.
+// SignerThumbprint), every value usable. Local paths and https URLs count as pinned. Each address
+// is judged on its own: a pinned location does not pin its mirror, nor the other way round.
 bool IsLocationPinned(const std::string& configText, const std::string& locationKey);

@@ -24,16 +24,15 @@ UniqueHandle HoldFileForReading(const char* path);
 // A file object for writing the download.
 class CFile {
 public:
-  // The system's temporary directory, with its trailing backslash. FALSE, with `directory` empty,
-// when the system gives none or it does not fit in MAX_PATH (260) characters.
-BOOL ReadTempDirectory(std::string& directory);
-
-// Creates `path` new (CreateNewFile). On failure returns FALSE and sets `error` to the system's
+  // Creates `path` new (CreateNewFile). On failure returns FALSE and sets `error` to the system's
   // error code.
   BOOL OpenForWriting(const char* path, DWORD& error);
   // Writes all `count` bytes. On failure returns FALSE with the system's error code, or -1 when the
   // file took fewer bytes than given.
   BOOL Write(const void* data, DWORD count, long& error);
+  // Empties the file; the next write goes to its first byte. On failure returns FALSE with the
+  // system's error code.
+  BOOL Truncate(long& error);
   void Close() { m_file.reset(); }
   bool IsOpen() const { return static_cast<bool>(m_file); }
 

@@ -84,8 +84,11 @@ std::string Check(const std::string& text, bool allowUnverified, std::vector<Loc
     if (!checks.signerName.empty()) location.pins.push_back("signer named '" + checks.signerName + "'");
     if (checks.thumbprintConfigured)
       location.pins.push_back("signer thumbprint " + FormatSha256(checks.signerThumbprint));
-    names += (names.empty() ? "" : ", ") + location.key;
-    anySet = anySet || !location.value.empty();
+    // A mirror is only tried after its location, so it names no package by itself.
+    if (location.key.find("Mirror") == std::string::npos) {
+      names += (names.empty() ? "" : ", ") + location.key;
+      anySet = anySet || !location.value.empty();
+    }
     locations.push_back(location);
   }
   if (!anySet) return "the configuration names no package in [runtime] (" + names + ")";
