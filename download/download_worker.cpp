@@ -104,13 +104,18 @@ CHttpDownloadDlg::AttemptOutcome CHttpDownloadDlg::RunAttempts() {
   std::string address = m_strSourceUrl;
   bool mirrorLeft = !m_strMirrorUrl.empty();
   const int attempts = 1 + m_nRetries;
+  int waits = 0;  // waits since the transfer last moved on
   for (int attempt = 1;; ++attempt) {
+    const uint32_t before = m_transfer.Position();
     const AttemptOutcome outcome = RunAttempt(address);
     if (outcome.kind != AttemptOutcome::kFailed) return outcome;
     const bool notFound = outcome.exit == AttemptOutcome::kHttpStatus && outcome.number == HTTP_STATUS_NOT_FOUND;
     if (outcome.retryable && !notFound && attempt < attempts) {
+      // A link that carried bytes before it broke is not a server that is down: the waits start
+      // again from the shortest, so a connection cut every few minutes costs seconds, not minutes.
+      waits = m_transfer.Position() > before ? 1 : waits + 1;
       LogFurtherAttempt(address, attempt + 1, attempts, outcome);
-      if (!WaitBeforeAttempt(outcome, attempt + 1, attempts)) return AttemptOutcome{AttemptOutcome::kStopped};
+      if (!WaitBeforeAttempt(outcome, waits, attempt + 1, attempts)) return AttemptOutcome{AttemptOutcome::kStopped};
       continue;
     }
     // The mirror: the same package from another address, from byte 0, credentials asked anew.
@@ -160,9 +165,8 @@ CHttpDownloadDlg::AttemptOutcome CHttpDownloadDlg::RunAttempt(std::string& addre
   return outcome;
 }
 
-bool CHttpDownloadDlg::WaitBeforeAttempt(const AttemptOutcome& failed, int attempt, int attempts) {
-  const uint32_t seconds =
-      failed.retryAfter >= 0 ? static_cast<uint32_t>(failed.retryAfter) : BackOffSeconds(attempt - 1);
+bool CHttpDownloadDlg::WaitBeforeAttempt(const AttemptOutcome& failed, int wait, int attempt, int attempts) {
+  const uint32_t seconds = failed.retryAfter >= 0 ? static_cast<uint32_t>(failed.retryAfter) : BackOffSeconds(wait);
   // "2 of 4" in the words of string 117.
   std::string count;
   AfxFormatString2(count, IDS_BYTES_OF, FormatText("%d", attempt).c_str(), FormatText("%d", attempts).c_str());

@@ -85,9 +85,9 @@ private:
   // and the body written from byte 0 or from where the file stands. `address` is the URL where it
   // starts, and becomes where the "~" fallback leads.
   AttemptOutcome RunAttempt(std::string& address);
-  // Waits before further attempt `attempt` of `attempts`, showing why on the status line; false
-  // when a stop request ended the wait.
-  bool WaitBeforeAttempt(const AttemptOutcome& failed, int attempt, int attempts);
+  // Waits before further attempt `attempt` of `attempts` (the `wait`th back-off, or what the server
+  // asked for), showing why on the status line; false when a stop request ended the wait.
+  bool WaitBeforeAttempt(const AttemptOutcome& failed, int wait, int attempt, int attempts);
   // The INFO entry of a further attempt: the address, the byte it resumes from and the reason.
   void LogFurtherAttempt(const std::string& address, int attempt, int attempts, const AttemptOutcome& failed);
   // The session with the status callback registered on it.
