@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "util/sha256.h"
 
@@ -27,6 +28,16 @@ struct PackageChecks {
   bool thumbprintConfigured = false;
   Sha256Digest signerThumbprint = {};  // when configured, the signing certificate's SHA-256
   std::string malformedKey;  // the key whose value cannot be used; empty when every value can
+};
+
+// What the checks of a package found: passed, or refused with the text that says why (for the
+// install log and the status file).
+struct PackageVerdict {
+  bool passed = true;
+  std::string refusal;  // empty when passed
+
+  static PackageVerdict Pass() { return PackageVerdict(); }
+  static PackageVerdict Refuse(std::string why) { return PackageVerdict{false, std::move(why)}; }
 };
 
 // "Malformed <key> value in the configuration".
@@ -52,9 +63,20 @@ PackageChecks ReadPackageChecks(const std::string& hashKey, const std::string& h
                                 const std::string& requireSignature, const std::string& signerName,
                                 const std::string& signerThumbprint);
 
-// Whether what `locationKey` ("WebFile" or "WebFile64") names in the configuration text
-// `configText` (section "runtime", read as GetPrivateProfileStringA reads the extracted file) is
-// pinned. Only a plain http:// URL can be unpinned: it is, unless the text holds a usable SHA-256
-// under HashKeyFor(locationKey) or asks for a signature (RequireSignature=1, SignerName,
-// SignerThumbprint), every value usable. Local paths and https:// URLs count as pinned.
+// Whether what a location key names is pinned, and if not, why not.
+enum class LocationPin {
+  kPinned,         // an https:// URL; anything with a pin (below); or no package at all (empty)
+  kPlainHttp,      // an http:// URL without a pin
+  kLocalFile,      // a package beside the installer without a pin
+  kUnparsableUrl,  // a URL text ("http" and a "/") that the URL parser rejects: the download would
+                   // put "http://" before it and fetch it over plain http. Never pinned.
+};
+
+// What `locationKey` ("WebFile" or "WebFile64") names in the configuration text `configText`
+// (section "runtime", read as GetPrivateProfileStringA reads the extracted file), judged as the
+// installer uses it. A pin is a usable SHA-256 under HashKeyFor(locationKey) or a required
+// signature (RequireSignature=1, SignerName, SignerThumbprint), every value usable. An https://
+// URL is pinned by its certificate; a plain http:// URL and a local package only by a pin; a
+// location that names no package (empty, or spaces and backslashes) has nothing to pin.
+LocationPin ClassifyLocationPin(const std::string& configText, const std::string& locationKey);
 bool IsLocationPinned(const std::string& configText, const std::string& locationKey);

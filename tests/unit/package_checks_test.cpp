@@ -131,36 +131,51 @@ TEST(PackageChecks, ReadFromTheConfigurationValues) {
 }
 
 // Read as the installer reads the extracted file: only the first [runtime] section, keys of any
-// case, values trimmed and unquoted; LF-only text and a UTF-8 byte-order mark too.
-TEST(PackageChecks, OnlyAPlainHttpLocationWithoutAPinIsUnpinned) {
+// case, values trimmed and unquoted; LF-only text and a UTF-8 byte-order mark too. Only https:// and
+// a location that names no package count as pinned without a hash or a required signature.
+TEST(PackageChecks, ALocationIsPinnedOnlyByHttpsOrAHashOrASignature) {
   const std::string url = "WebFile=http://h/f.exe\r\n";
   const std::string hash = std::string("WebFileSha256=") + kAbcLower + "\r\n";
+  using P = LocationPin;
   struct Case {
     std::string text;
-    bool pinned;
+    LocationPin pin;
   };
   const Case cases[] = {
-      {"[runtime]\r\n" + url, false},
-      {"[runtime]\r\n" + url + hash, true},
-      {"[runtime]\r\n" + url + "WebFile64Sha256=" + kAbcLower, false},
-      {"[runtime]\r\n" + url + "WebFileSha256=\"" + kAbcLower + "\"", true},
-      {"[runtime]\r\n" + url + "WebFileSha256=abc", false},
-      {"[runtime]\r\n" + url + hash + "RequireSignature=yes", false},
-      {"[runtime]\r\n" + url + "RequireSignature=1", true},
-      {"[runtime]\r\n" + url + "RequireSignature=0", false},
-      {"[runtime]\r\n" + url + "SignerName=Quillmoor", true},
-      {"[runtime]\r\n" + url + "SignerThumbprint=" + kAbcUpper, true},
-      {std::string("[RunTime]\nwebfile = http://h/f.exe\nWEBFILESHA256 = ") + kAbcLower, true},
-      {"\xEF\xBB\xBF[runtime]\n" + url, false},
-      {"[other]\r\n" + hash + "[runtime]\r\n" + url + "[runtime]\r\n" + hash, false},
-      {"[runtime]\r\nWebFile=https://h/f.exe", true},
-      {"[runtime]\r\nWebFile=HTTP://h/f.exe", true},  // no URL to the installer: a local name
-      {"[runtime]\r\nWebFile=32\\f.exe", true},
-      {"[other]\r\n" + url, true},
+      {"[runtime]\r\n" + url, P::kPlainHttp},
+      {"[runtime]\r\n" + url + hash, P::kPinned},
+      {"[runtime]\r\n" + url + "WebFile64Sha256=" + kAbcLower, P::kPlainHttp},
+      {"[runtime]\r\n" + url + "WebFileSha256=\"" + kAbcLower + "\"", P::kPinned},
+      {"[runtime]\r\n" + url + "WebFileSha256=abc", P::kPlainHttp},
+      {"[runtime]\r\n" + url + hash + "RequireSignature=yes", P::kPlainHttp},
+      {"[runtime]\r\n" + url + "RequireSignature=1", P::kPinned},
+      {"[runtime]\r\n" + url + "RequireSignature=0", P::kPlainHttp},
+      {"[runtime]\r\n" + url + "SignerName=Quillmoor", P::kPinned},
+      {"[runtime]\r\n" + url + "SignerThumbprint=" + kAbcUpper, P::kPinned},
+      {std::string("[RunTime]\nwebfile = http://h/f.exe\nWEBFILESHA256 = ") + kAbcLower, P::kPinned},
+      {"\xEF\xBB\xBF[runtime]\n" + url, P::kPlainHttp},
+      {"[other]\r\n" + hash + "[runtime]\r\n" + url + "[runtime]\r\n" + hash, P::kPlainHttp},
+      {"[runtime]\r\nWebFile=https://h/f.exe", P::kPinned},
+      // URL texts the parser rejects: the download would fetch "http://" + the text over plain
+      // http, so nothing pins them, not even a hash.
+      {"[runtime]\r\nWebFile=httpfoo/f.exe\r\n" + hash, P::kUnparsableUrl},
+      {"[runtime]\r\nWebFile=http:/h/f.exe", P::kUnparsableUrl},
+      {"[runtime]\r\nWebFile=https://h:0/f.exe", P::kUnparsableUrl},
+      // No URL to the installer: a package beside it, started as administrator like a download.
+      {"[runtime]\r\nWebFile=HTTP://h/f.exe", P::kLocalFile},
+      {"[runtime]\r\nWebFile=http", P::kLocalFile},
+      {"[runtime]\r\nWebFile=32\\f.exe", P::kLocalFile},
+      {"[runtime]\r\nWebFile=32\\f.exe\r\n" + hash, P::kPinned},
+      {"[runtime]\r\nWebFile=32\\f.exe\r\nRequireSignature=1", P::kPinned},
+      {"[runtime]\r\nWebFile=32\\f.exe\r\nWebFileSha256=abc", P::kLocalFile},
+      // Nothing to start: no location, or one that names the installer's own folder.
+      {"[other]\r\n" + url, P::kPinned},
+      {"[runtime]\r\nWebFile= \\ ", P::kPinned},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
-    EXPECT_EQ(IsLocationPinned(c.text, "WebFile"), c.pinned);
+    EXPECT_EQ(ClassifyLocationPin(c.text, "WebFile"), c.pin);
+    EXPECT_EQ(IsLocationPinned(c.text, "WebFile"), c.pin == P::kPinned);
   }
 }
 

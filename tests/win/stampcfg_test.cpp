@@ -148,6 +148,9 @@ TEST_F(Stampcfg, FailuresEndWithTheirExitCodeAndSayWhy) {
   CopyOfSetup("setup.exe");
   Write("ok.ini", "[runtime]\r\nWebFile64=https://mirror.example/pkg/alt64.exe\r\n");
   Write("unpinned.ini", kConfig);
+  Write("local.ini", "[runtime]\r\nWebFile64=64\\package.exe\r\n");
+  Write("unparsable.ini", "[runtime]\r\nWebFile64=http:/mirror.example/pkg/alt64.exe\r\nWebFile64Sha256=" +
+                              std::string(64, 'a') + "\r\n");
   Write("text.exe", "MZ but nothing more");
   CopyOfSetup("locked.exe");
   // Open for reading and shared only for reading, as a running installer would be: stampcfg can
@@ -180,6 +183,11 @@ TEST_F(Stampcfg, FailuresEndWithTheirExitCodeAndSayWhy) {
       {"http location without a pin",
        Quote(Path("setup.exe")) + " " + Quote(Path("unpinned.ini")), 7,
        "WebFile64 is an http:// URL that nothing pins; add WebFile64Sha256"},
+      {"local location without a pin", Quote(Path("setup.exe")) + " " + Quote(Path("local.ini")), 7,
+       "WebFile64 names a package beside the installer that nothing pins; add WebFile64Sha256"},
+      {"location the installer cannot parse, with a hash",
+       Quote(Path("setup.exe")) + " " + Quote(Path("unparsable.ini")), 7,
+       "WebFile64 is no URL the installer can parse (it would fetch it over plain http); correct it"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
