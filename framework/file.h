@@ -8,8 +8,9 @@
 
 #include "framework/handle.h"
 
-// The system's temporary directory, with its trailing backslash. FALSE, with `directory` empty,
-// when the system gives none or it does not fit in MAX_PATH (260) characters.
+// The user's temporary directory (GetTempPathA: from the user's environment), with its trailing
+// backslash. FALSE, with `directory` empty, when the system gives none or it does not fit in
+// MAX_PATH (260) characters.
 BOOL ReadTempDirectory(std::string& directory);
 
 // Creates `path` new for writing, shared for reading only. Whatever had that name (a file, a hard
@@ -24,11 +25,7 @@ UniqueHandle HoldFileForReading(const char* path);
 // A file object for writing the download.
 class CFile {
 public:
-  // The system's temporary directory, with its trailing backslash. FALSE, with `directory` empty,
-// when the system gives none or it does not fit in MAX_PATH (260) characters.
-BOOL ReadTempDirectory(std::string& directory);
-
-// Creates `path` new (CreateNewFile). On failure returns FALSE and sets `error` to the system's
+  // Creates `path` new (CreateNewFile). On failure returns FALSE and sets `error` to the system's
   // error code.
   BOOL OpenForWriting(const char* path, DWORD& error);
   // Writes all `count` bytes. On failure returns FALSE with the system's error code, or -1 when the
