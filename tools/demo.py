@@ -52,7 +52,7 @@ def main():
     prefix.set_windows_version("win7")
     prefix.reset_records()
     clear_payload_starts(prefix)
-    (prefix.temp_dir / "~setup.exe").unlink(missing_ok=True)
+    prefix.clear_work_folders()
     gui = GuiBot(prefix)
 
     with tempfile.TemporaryDirectory() as work:
