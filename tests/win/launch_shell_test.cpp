@@ -89,11 +89,4 @@ TEST_F(UserWrittenVerb, TheLaunchAsksTheShellWithTheMachinesProgramClass) {
   }
 }
 
-TEST(ShellStart, NoWorkingDirectoryMeansNone) {
-  ShellStart start;
-  ASSERT_TRUE(PrepareShellStart("open", "C:\\x.exe", "", "", start));
-  EXPECT_EQ(start.info.lpDirectory, nullptr);
-  EXPECT_STREQ(start.info.lpParameters, "");
-}
-
 }  // namespace
