@@ -17,9 +17,8 @@ std::string RewriteQaUrl(const std::string& url, const std::string& qaVersion);
 // What a location resolves to, given whether a path exists.
 struct SourceResolution {
   int kind = kSourceNone;
-  std::string location;        // the URL (rewritten in QA mode), the local full path, or trimmed
-  bool deleteExtracted = false;  // the extracted configuration file is removed afterwards
-  std::string missingPath;     // local package path that does not exist, else empty
+  std::string location;     // the URL (rewritten in QA mode), the local full path, or trimmed
+  std::string missingPath;  // local package path that does not exist, else empty
 };
 
 // `qaVersion` is used only for a URL in QA mode. `isFile` is asked about the local full path (the
@@ -38,7 +37,6 @@ SourceResolution ResolveSource(const std::string& location, bool qaMode, const s
   if (IsHttpLocation(location)) {
     result.kind = qaMode ? kSourceQaUrl : kSourceUrl;
     result.location = qaMode ? RewriteQaUrl(location, qaVersion) : location;
-    result.deleteExtracted = !qaMode;
     return result;
   }
   const std::string trimmed = TrimLocalLocation(location);
@@ -46,7 +44,6 @@ SourceResolution ResolveSource(const std::string& location, bool qaMode, const s
   if (isFile(fullPath)) {
     result.kind = kSourceLocal;
     result.location = fullPath;
-    result.deleteExtracted = true;
   } else {
     result.location = trimmed;
     result.missingPath = fullPath;

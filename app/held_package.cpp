@@ -24,7 +24,7 @@ struct TrustApi {
   decltype(&WTHelperProvDataFromStateData) providerData = nullptr;
   decltype(&WTHelperGetProvSignerFromChain) signerFromChain = nullptr;
   decltype(&CertVerifyCertificateChainPolicy) chainPolicy = nullptr;
-  decltype(&CertGetNameStringA) nameString = nullptr;
+  decltype(&CertGetNameStringW) nameString = nullptr;
 };
 
 template <typename Function>
@@ -41,7 +41,7 @@ bool LoadTrustApi(TrustApi& api) {
          Resolve(api.wintrust, "WTHelperProvDataFromStateData", api.providerData) &&
          Resolve(api.wintrust, "WTHelperGetProvSignerFromChain", api.signerFromChain) &&
          Resolve(api.crypt32, "CertVerifyCertificateChainPolicy", api.chainPolicy) &&
-         Resolve(api.crypt32, "CertGetNameStringA", api.nameString);
+         Resolve(api.crypt32, "CertGetNameStringW", api.nameString);
 }
 
 // One verification and what closing the state it leaves open needs.
@@ -64,6 +64,44 @@ std::string HexCode(LONG code) { return FormatText("0x%08lX", static_cast<unsign
 
 UniqueHandle HoldPackage(const std::string& path) { return HoldFileForReading(path.c_str()); }
 
+BOOL CopyHeldFile(const std::string& source, const std::string& target, Sha256Digest& written, DWORD& error) {
+  UniqueHandle from = HoldFileForReading(source.c_str());
+  if (!from) {
+    error = GetLastError();
+    return FALSE;
+  }
+  UniqueHandle to = CreateNewFile(target.c_str());
+  if (!to) {
+    error = GetLastError();
+    return FALSE;
+  }
+  Sha256 hash;
+  std::vector<BYTE> block(kHashBlock);
+  for (;;) {
+    DWORD read = 0, put = 0;
+    if (!ReadFile(from.get(), block.data(), kHashBlock, &read, nullptr)) {
+      error = GetLastError();
+      break;
+    }
+    if (read == 0) {
+      written = hash.Finish();
+      return TRUE;
+    }
+    if (!WriteFile(to.get(), block.data(), read, &put, nullptr)) {
+      error = GetLastError();
+      break;
+    }
+    if (put != read) {
+      error = ERROR_WRITE_FAULT;
+      break;
+    }
+    hash.Update(block.data(), read);
+  }
+  to.reset();
+  DeleteFileA(target.c_str());
+  return FALSE;
+}
+
 bool HashHeldFile(HANDLE file, Sha256Digest& digest, DWORD& error) {
   if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
     error = GetLastError();
@@ -84,7 +122,7 @@ bool HashHeldFile(HANDLE file, Sha256Digest& digest, DWORD& error) {
   return true;
 }
 
-LONG VerifyHeldSignature(HANDLE file, const std::string& path, std::string& signer, std::string& thumbprint) {
+LONG VerifyHeldSignature(HANDLE file, const std::string& path, std::wstring& signer, std::string& thumbprint) {
   TrustApi api;
   if (!LoadTrustApi(api)) return TRUST_E_PROVIDER_UNKNOWN;
 
@@ -130,7 +168,7 @@ LONG VerifyHeldSignature(HANDLE file, const std::string& path, std::string& sign
 
   PCCERT_CONTEXT certificate = found->pasCertChain[0].pCert;
   const DWORD size = api.nameString(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0);
-  std::vector<char> name(size > 0 ? size : 1, '\0');
+  std::vector<wchar_t> name(size > 0 ? size : 1, L'\0');
   api.nameString(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name.data(), static_cast<DWORD>(name.size()));
   signer = name.data();
   Sha256 hash;
@@ -139,38 +177,57 @@ LONG VerifyHeldSignature(HANDLE file, const std::string& path, std::string& sign
   return 0;
 }
 
-std::string CheckHeldPackage(HANDLE file, const std::string& path, const Sha256Digest& written,
-                             const PackageChecks& checks) {
-  if (!checks.malformedKey.empty()) return MalformedValueText(checks.malformedKey);
+bool SignerNameMatches(const std::wstring& signer, const std::string& configured) {
+  const int length = MultiByteToWideChar(CP_ACP, 0, configured.data(), static_cast<int>(configured.size()), nullptr, 0);
+  std::wstring wide(length > 0 ? length : 0, L'\0');
+  if (length > 0) MultiByteToWideChar(CP_ACP, 0, configured.data(), static_cast<int>(configured.size()), &wide[0], length);
+  return wide == signer;
+}
+
+std::string SignerNameText(const std::wstring& signer) {
+  if (signer.empty()) return std::string();
+  const int size = static_cast<int>(signer.size());
+  const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, signer.data(), size, nullptr, 0, "?", nullptr);
+  std::string text(length > 0 ? length : 0, '\0');
+  if (length > 0) WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, signer.data(), size, &text[0], length, "?", nullptr);
+  return text;
+}
+
+PackageVerdict CheckHeldPackage(HANDLE file, const std::string& path, const Sha256Digest& written,
+                                const char* writtenBy, const PackageChecks& checks) {
+  if (!checks.malformedKey.empty()) return PackageVerdict::Refuse(MalformedValueText(checks.malformedKey));
   Sha256Digest actual = {};
   DWORD error = 0;
   if (!HashHeldFile(file, actual, error)) {
-    return "Package hash could not be computed: " + path + " (error " + std::to_string(error) + ")";
+    return PackageVerdict::Refuse("Package hash could not be computed: " + path + " (error " + std::to_string(error) +
+                                  ")");
   }
-  // Between the download's last write and the hold the file was out of the installer's hands.
+  // Between the last write and the hold the file was out of the installer's hands.
   std::string refusal;
   if (actual != written) {
-    refusal = "Package changed after download: " + path;
+    refusal = std::string("Package changed after ") + writtenBy + ": " + path;
   } else if (checks.hashConfigured && actual != checks.expectedHash) {
     refusal = "Package hash mismatch: " + path;
   }
   if (!refusal.empty()) {
     LogEvent("SHA-256 of the refused package: " + FormatSha256(actual), LOG_INFO);
-    return refusal;
+    return PackageVerdict::Refuse(refusal);
   }
   if (checks.requireSignature) {
-    std::string signer, thumbprint;
+    std::wstring signer;
+    std::string thumbprint;
     const LONG status = VerifyHeldSignature(file, path, signer, thumbprint);
-    if (status != 0) return "Package signature not valid: " + path + " (" + HexCode(status) + ")";
+    if (status != 0) return PackageVerdict::Refuse("Package signature not valid: " + path + " (" + HexCode(status) + ")");
     const bool certificateAccepted =
         !checks.thumbprintConfigured || thumbprint == FormatSha256(checks.signerThumbprint);
     if (!certificateAccepted) {
       LogEvent("SHA-256 of the refused signer's certificate: " + (thumbprint.empty() ? "unknown" : thumbprint),
                LOG_INFO);
     }
-    if (!certificateAccepted || (!checks.signerName.empty() && signer != checks.signerName)) {
-      return "Package signer not accepted: " + path + " (signed by " + signer + ")";
+    if (!certificateAccepted || (!checks.signerName.empty() && !SignerNameMatches(signer, checks.signerName))) {
+      return PackageVerdict::Refuse("Package signer not accepted: " + path + " (signed by " + SignerNameText(signer) +
+                                    ")");
     }
   }
-  return std::string();
+  return PackageVerdict::Pass();
 }

@@ -9,7 +9,8 @@
 #include "app/flag_command_line_info.h"
 #include "app/launch.h"
 #include "download/http_download_dlg.h"
-#include "framework/file.h"
+#include "framework/error_text.h"
+#include "framework/format.h"
 #include "framework/handle.h"
 #include "framework/resources.h"
 #include "probes/logged_on_user.h"
@@ -17,7 +18,6 @@
 #include "probes/version_probes.h"
 #include "records/records.h"
 #include "res/resource.h"
-#include "util/text.h"
 
 namespace {
 const char kLogBanner[] = "***************************Lodestep***************************";
@@ -28,13 +28,21 @@ constexpr UINT kBalloonTimeoutSeconds = 10;
 
 CInstallerApp::CInstallerApp() = default;
 
+void CInstallerApp::OnDelayLoadFailure(const char* dll, const char* function, DWORD error) {
+  LogEvent(FormatText("System library %s%s%s (%s)", dll, function != nullptr ? " has no function " : "",
+                      function != nullptr ? function : "", SystemErrorText(error).c_str()),
+           LOG_ERROR);
+  m_trayIcon.DeleteTrayIcon();
+  m_workFolder.Finish();
+}
+
 int CInstallerApp::ReadRuntimeConfig() {
   ConfigReadInputs inputs;
   inputs.qaMode = m_nQaMode != 0;
   inputs.qaValue = m_strQaValue;
   inputs.modulePath = m_strModulePath;
   inputs.moduleDirectory = m_strModuleDirectory;
-  return ::ReadRuntimeConfig(inputs, m_config);
+  return ::ReadRuntimeConfig(inputs, m_workFolder, m_config);
 }
 
 void CInstallerApp::WriteLogBannerAndTrim() {
@@ -51,24 +59,34 @@ void CInstallerApp::WriteLogBannerAndTrim() {
 }
 
 void CInstallerApp::StartLocalPackage() {
+  LogEvent("Working folder: " + m_workFolder.Folder(), LOG_FLOW);
+  if (!ConfirmPackageChecks(m_config)) return;
   const std::string parameters = m_strAcValue.empty() ? std::string() : "/ac " + m_strAcValue;
-  StartWithOpen(m_config.location, parameters);
-  RecordStatus("Attempted to run local file", "true");
+  const std::string name = m_config.location.substr(m_config.location.rfind('\\') + 1);
+  if (LaunchLocalPackage(m_config.location, m_workFolder.FilePath(name), parameters, m_config, m_workFolder.Path())) {
+    m_workFolder.MarkStarted();
+  }
 }
 
 BOOL CInstallerApp::InitInstance() {
+  Run();
+  m_workFolder.Finish();
+  return FALSE;
+}
+
+void CInstallerApp::Run() {
   if (GetWindowsVersionClass() < kOldestSupportedClass) {
     LogEvent(LoadResString(IDS_OS_UNSUPPORTED), LOG_ERROR);
-    return FALSE;
+    return;
   }
 
   if (!AfxSocketInit()) {
     AfxMessageBox("Windows Sockets could not be initialized.", MB_OK);
-    return FALSE;
+    return;
   }
   AfxEnableControlContainer();
 
-  if (!ReadModulePath(m_strModulePath)) return FALSE;
+  if (!ReadModulePath(m_strModulePath)) return;
   m_strModuleDirectory = m_strModulePath.substr(0, m_strModulePath.rfind('\\'));
 
   {
@@ -91,7 +109,7 @@ BOOL CInstallerApp::InitInstance() {
 
   if (!CLoggedOnUserHelper::IsLoggedOnUserAdmin()) {
     ShowAdminRequiredMessage(m_config.caption.c_str(), kAdminRequiredMessage, IDI_ADMIN, 0);
-    return FALSE;
+    return;
   }
 
   ClearStatusSection();
@@ -101,7 +119,6 @@ BOOL CInstallerApp::InitInstance() {
   } else if (sourceKind != kSourceNone) {
     DownloadAndLaunch(sourceKind);
   }
-  return FALSE;
 }
 
 void CInstallerApp::DownloadAndLaunch(int sourceKind) {
@@ -109,12 +126,7 @@ void CInstallerApp::DownloadAndLaunch(int sourceKind) {
   // anything is requested.
   if (!ConfirmPackageChecks(m_config)) return;
 
-  std::string tempDir;
-  if (!ReadTempDirectory(tempDir)) {
-    LogEvent("Couldn't find the temporary directory for the download", LOG_ERROR);
-    return;
-  }
-
+  LogEvent("Working folder: " + m_workFolder.Folder(), LOG_FLOW);
   CHttpDownloadDlg dialog;
   dialog.m_nSourceKind = sourceKind;
   dialog.m_strSourceUrl = m_config.location;
@@ -125,9 +137,8 @@ void CInstallerApp::DownloadAndLaunch(int sourceKind) {
   dialog.m_nRetries = m_config.retries;
   dialog.m_strMirrorUrl = m_config.mirror;
 
-  std::string targetPath;
-  JoinPath(targetPath, tempDir, {("~" + m_strAppName + ".exe").c_str()});
-  DeleteFileA(targetPath.c_str());
+  // A fresh folder: nothing can lie at the target's name yet.
+  const std::string targetPath = m_workFolder.FilePath("~" + m_strAppName + ".exe");
   dialog.m_strTargetPath = targetPath;
 
   m_hSmallIcon.reset(static_cast<HICON>(LoadImageA(m_hInstance, MAKEINTRESOURCEA(IDI_TRAY), IMAGE_ICON,
@@ -141,8 +152,10 @@ void CInstallerApp::DownloadAndLaunch(int sourceKind) {
   RecordStatus("Downloaded", "");
   RecordStatus("Attempted to run downloaded file", "");
 
-  if (dialog.DoModal() == IDOK) {
-    LaunchDownloadedPackage(targetPath, std::move(dialog.m_heldTarget), dialog.m_writtenSha256, m_config);
+  if (dialog.DoModal() == IDOK &&
+      LaunchDownloadedPackage(targetPath, std::move(dialog.m_heldTarget), dialog.m_writtenSha256, m_config,
+                              m_workFolder.Path())) {
+    m_workFolder.MarkStarted();
   }
   m_trayIcon.DeleteTrayIcon();
 }

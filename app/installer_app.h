@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/runtime_config.h"
+#include "app/work_folder.h"
 #include "framework/app.h"
 #include "tray/tray_icon.h"
 
@@ -17,7 +18,12 @@ public:
   // then the local start or the download and launch. Always FALSE: no message loop follows.
   BOOL InitInstance() override;
 
-  // Extracts and reads the embedded configuration into m_config; the SourceKind.
+  // One ERROR entry, and the run's traces taken away (tray icon, working folder), before the
+  // process ends.
+  void OnDelayLoadFailure(const char* dll, const char* function, DWORD error) override;
+
+  // Makes the run's working folder, extracts and reads the embedded configuration there into
+  // m_config; the SourceKind.
   int ReadRuntimeConfig();
 
   int m_nQaMode = 0;
@@ -29,8 +35,12 @@ public:
   CTrayIcon m_trayIcon;
   std::string m_strQaValue;
   std::string m_strAcValue;
+  // The run's folder: made with the configuration, ended (deleted, or marked for deletion at the
+  // next restart after a start) when InitInstance returns.
+  WorkFolder m_workFolder;
 
 private:
+  void Run();
   void WriteLogBannerAndTrim();
   void StartLocalPackage();
   void DownloadAndLaunch(int sourceKind);

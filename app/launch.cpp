@@ -1,7 +1,5 @@
 #include "app/launch.h"
 
-#include <shellapi.h>
-
 #include <utility>
 
 #include "app/held_package.h"
@@ -15,6 +13,7 @@
 
 namespace {
 constexpr UINT kRefusalMessageStyle = MB_OK | MB_ICONEXCLAMATION | MB_TASKMODAL | MB_TOPMOST;
+const char kMachineProgramClass[] = "Software\\Classes\\exefile";
 
 // The ERROR entry and the status key "Error" get `logText`; the user, unless silent, `message`.
 void Refuse(const std::string& logText, const std::string& message, const RuntimeConfig& config) {
@@ -22,18 +21,70 @@ void Refuse(const std::string& logText, const std::string& message, const Runtim
   RecordStatus("Error", logText);
   if (config.showUI != 0) MessageBoxA(nullptr, message.c_str(), config.caption.c_str(), kRefusalMessageStyle);
 }
+
+// The held package's checks; a refused package is deleted and the refusal reported.
+bool PassesChecks(HANDLE package, const std::string& path, const Sha256Digest& written, const char* writtenBy,
+                  const std::string& message, const RuntimeConfig& config) {
+  const PackageVerdict verdict = CheckHeldPackage(package, path, written, writtenBy, config.checks);
+  if (verdict.passed) return true;
+  DeleteFileA(path.c_str());
+  Refuse(verdict.refusal, message, config);
+  return false;
+}
 }  // namespace
 
-BOOL RunElevated(HWND owner, const char* file, const char* parameters, const char* directory) {
-  const HINSTANCE result = ShellExecuteA(owner, "runas", file, parameters, directory, SW_SHOW);
-  return reinterpret_cast<INT_PTR>(result) > 32 ? TRUE : FALSE;
+BOOL PrepareShellStart(const char* verb, const std::string& file, const std::string& parameters,
+                       const std::string& directory, ShellStart& start) {
+  const LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMachineProgramClass, 0, KEY_READ, start.classKey.put());
+  if (opened != ERROR_SUCCESS) {
+    SetLastError(static_cast<DWORD>(opened));
+    return FALSE;
+  }
+  start.verb = verb;
+  start.file = file;
+  start.parameters = parameters;
+  start.directory = directory;
+  start.info = {};
+  start.info.cbSize = sizeof start.info;
+  // The caller ends soon after: the start must be complete when ShellExecuteExA returns. A failure
+  // is logged, never shown: a box would hold a silent run.
+  start.info.fMask = SEE_MASK_CLASSKEY | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+  start.info.hkeyClass = start.classKey.get();
+  start.info.lpVerb = start.verb.c_str();
+  start.info.lpFile = start.file.c_str();
+  start.info.lpParameters = start.parameters.c_str();
+  start.info.lpDirectory = start.directory.empty() ? nullptr : start.directory.c_str();
+  start.info.nShow = SW_SHOW;
+  return TRUE;
 }
 
-void LaunchDownloadedPackage(const std::string& targetPath, UniqueHandle held, const Sha256Digest& written,
-                             const RuntimeConfig& config) {
+BOOL StartThroughShell(const char* verb, const std::string& file, const std::string& parameters,
+                       const std::string& directory, HWND owner) {
+  ShellStart start;
+  if (!PrepareShellStart(verb, file, parameters, directory, start)) {
+    LogShellFailure(file);
+    return FALSE;
+  }
+  start.info.hwnd = owner;
+  if (ShellExecuteExA(&start.info)) return TRUE;
+  LogShellFailure(file);
+  return FALSE;
+}
+
+BOOL RunElevated(HWND owner, const char* file, const char* parameters, const char* directory) {
+  return StartThroughShell("runas", file, parameters != nullptr ? parameters : "",
+                           directory != nullptr ? directory : "", owner);
+}
+
+BOOL StartWithOpen(const std::string& path, const std::string& parameters, const std::string& directory) {
+  return StartThroughShell("open", path, parameters, directory);
+}
+
+BOOL LaunchDownloadedPackage(const std::string& targetPath, UniqueHandle held, const Sha256Digest& written,
+                             const RuntimeConfig& config, const std::string& directory) {
   if (HasWrongFormatMarker(targetPath)) {
     LogEvent("Wrong file format: " + targetPath, LOG_ERROR);
-    return;
+    return FALSE;
   }
   // Held until the shell has started it: what is checked below is what is started.
   UniqueHandle package = held ? std::move(held) : HoldPackage(targetPath);
@@ -41,38 +92,51 @@ void LaunchDownloadedPackage(const std::string& targetPath, UniqueHandle held, c
     const DWORD error = GetLastError();
     LogEvent("Package could not be held for its checks: " + targetPath + " (" + SystemErrorText(error) + ")",
              LOG_ERROR);
-    return;
+    return FALSE;
   }
   if (IsTooSmallToRun(GetFileSize(package.get(), nullptr))) {
     package.reset();
     std::string message;
     AfxFormatString1(message, IDS_NOT_YET_AVAILABLE, config.caption.c_str());
     Refuse("Too small size detected to execute " + targetPath, message, config);
-    return;
+    return FALSE;
   }
-  const std::string refusal = CheckHeldPackage(package.get(), targetPath, written, config.checks);
-  if (!refusal.empty()) {
-    package.reset();
-    DeleteFileA(targetPath.c_str());
-    Refuse(refusal,
-           "The downloaded installer of " + config.caption + " did not pass verification and has been deleted. "
-           "Please, try later.",
-           config);
-    return;
+  if (!PassesChecks(package.get(), targetPath, written, "download",
+                    "The downloaded installer of " + config.caption +
+                        " did not pass verification and has been deleted. Please, try later.",
+                    config)) {
+    return FALSE;
   }
 
   LogEvent("Attempting to run " + targetPath, LOG_FLOW);
-  if (HasKnownFolderApi()) {
-    if (!RunElevated(nullptr, targetPath.c_str(), config.parameters.c_str(), nullptr)) LogShellFailure(targetPath);
-  } else {
-    StartWithOpen(targetPath, config.parameters);
-  }
+  const BOOL started = HasKnownFolderApi() ? RunElevated(nullptr, targetPath.c_str(), config.parameters.c_str(),
+                                                         directory.c_str())
+                                           : StartWithOpen(targetPath, config.parameters, directory);
   RecordStatus("Attempted to run downloaded file", "true");
+  return started;
 }
 
-void StartWithOpen(const std::string& path, const std::string& parameters) {
-  const HINSTANCE result = ShellExecuteA(nullptr, "open", path.c_str(), parameters.c_str(), nullptr, SW_SHOW);
-  if (reinterpret_cast<INT_PTR>(result) <= 32) LogShellFailure(path);
+BOOL LaunchLocalPackage(const std::string& sourcePath, const std::string& targetPath, const std::string& parameters,
+                        const RuntimeConfig& config, const std::string& directory) {
+  const std::string notStarted = "The installer of " + config.caption + " has not been started: ";
+  Sha256Digest written = {};
+  DWORD error = 0;
+  UniqueHandle package;
+  if (CopyHeldFile(sourcePath, targetPath, written, error)) {
+    package = HoldPackage(targetPath);
+    if (!package) error = GetLastError();
+  }
+  if (!package) {
+    Refuse("Package could not be copied for its checks: " + sourcePath + " (" + SystemErrorText(error) + ")",
+           notStarted + "it could not be read.", config);
+    return FALSE;
+  }
+  if (!PassesChecks(package.get(), targetPath, written, "copy", notStarted + "it did not pass verification.", config)) {
+    return FALSE;
+  }
+  const BOOL started = StartWithOpen(targetPath, parameters, directory);
+  RecordStatus("Attempted to run local file", "true");
+  return started;
 }
 
 void LogShellFailure(const std::string& path) {

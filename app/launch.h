@@ -1,8 +1,9 @@
-// The launch step: the downloaded package checked and started (a local one only started), and the
-// refusals the user sees.
+// The launch step: the package checked and started from the working folder (downloaded, or copied
+// there from beside the installer), and the refusals the user sees.
 #pragma once
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <string>
 
@@ -10,27 +11,61 @@
 #include "framework/handle.h"
 #include "util/sha256.h"
 
-// Checks the downloaded package and starts it with the configured parameters, elevated ("runas")
-// where the known-folder API exists and with "open" elsewhere. Every outcome, a failed start too, is
-// logged; the start and every refusal are recorded in the status file. A refusal is also shown to
-// the user unless the configuration is silent. `held` is the file as the download left it held
-// (shared for reading only); when invalid, the file is held here. It stays held until the shell
-// has started it. A package whose bytes are not those the download wrote (`written`), or that
-// fails the configured hash or signature check, is deleted.
-void LaunchDownloadedPackage(const std::string& targetPath, UniqueHandle held, const Sha256Digest& written,
-                             const RuntimeConfig& config);
+// Checks the downloaded package and starts it with the configured parameters and `directory` (the
+// working folder) as its working directory, elevated ("runas") where the known-folder API exists
+// and with "open" elsewhere. Every outcome, a failed start too, is logged; the start and every
+// refusal are recorded in the status file. A refusal is also shown to the user unless the
+// configuration is silent. `held` is the file as the download left it held (shared for reading
+// only); when invalid, the file is held here. It stays held until the shell has started it. A
+// package whose bytes are not those the download wrote (`written`), or that fails the configured
+// hash or signature check, is deleted. TRUE when the shell started it.
+BOOL LaunchDownloadedPackage(const std::string& targetPath, UniqueHandle held, const Sha256Digest& written,
+                             const RuntimeConfig& config, const std::string& directory);
+
+// The package beside the installer (`sourcePath`): copied to `targetPath` in the working folder
+// (`directory`) while the source is held against writers, then held, hashed and checked as a
+// download is (the configured hash and signature, and that the copy still holds what was copied),
+// and started with "open", `parameters` and the working folder as its working directory. A
+// refusal is logged, recorded under "Error" and (unless silent) shown; a start, failed or not,
+// records "Attempted to run local file". TRUE when the shell started it.
+BOOL LaunchLocalPackage(const std::string& sourcePath, const std::string& targetPath, const std::string& parameters,
+                        const RuntimeConfig& config, const std::string& directory);
 
 // TRUE when the configuration's package checks can be used. Otherwise the malformed value is
 // logged, recorded under "Error" and (unless silent) shown, and nothing may be downloaded.
 BOOL ConfirmPackageChecks(const RuntimeConfig& config);
 
-// ShellExecuteA with "open", no owner window, no working directory and SW_SHOW. A failure (an
-// answer of 32 or less) leaves an ERROR entry through LogShellFailure.
-void StartWithOpen(const std::string& path, const std::string& parameters);
+// What the launch hands to the shell: ShellExecuteExA with the verb's command taken from the
+// machine's class key for programs (HKLM\Software\Classes\exefile, SEE_MASK_CLASSKEY), so that
+// HKEY_CLASSES_ROOT, which merges the user's HKCU\Software\Classes, is never consulted. It owns
+// the texts and the key that `info` points to; it cannot be copied or moved.
+struct ShellStart {
+  ShellStart() = default;
+  ShellStart(const ShellStart&) = delete;
+  ShellStart& operator=(const ShellStart&) = delete;
+
+  std::string verb, file, parameters, directory;
+  UniqueRegKey classKey;
+  SHELLEXECUTEINFOA info = {};
+};
+
+// Fills `start` for `verb` on `file` with `parameters`, `directory` as the working directory
+// (empty: none), no owner window and SW_SHOW. FALSE, with the system's error as the last error,
+// when the machine's class key cannot be opened.
+BOOL PrepareShellStart(const char* verb, const std::string& file, const std::string& parameters,
+                       const std::string& directory, ShellStart& start);
+
+// PrepareShellStart, then ShellExecuteExA with `owner` as the owner window. A failure leaves an
+// ERROR entry through LogShellFailure. TRUE when the shell started the file.
+BOOL StartThroughShell(const char* verb, const std::string& file, const std::string& parameters,
+                       const std::string& directory, HWND owner = nullptr);
+
+// StartThroughShell with "open".
+BOOL StartWithOpen(const std::string& path, const std::string& parameters, const std::string& directory);
 
 // The ERROR entry for a shell that could not start `path`, with the system's reason: the thread's
-// last error, so call it right after the failed ShellExecuteA.
+// last error, so call it right after the failed call.
 void LogShellFailure(const std::string& path);
 
-// ShellExecuteA with "runas" and SW_SHOW; TRUE when the shell's answer is above 32.
+// StartThroughShell with "runas"; TRUE when the shell started the file.
 BOOL RunElevated(HWND owner, const char* file, const char* parameters, const char* directory);

@@ -85,11 +85,26 @@ LocationKind KindOfLocation(const std::string& location) {
   return https ? LocationKind::kHttps : LocationKind::kHttp;
 }
 
-bool IsLocationPinned(const std::string& configText, const std::string& locationKey) {
+LocationPin ClassifyLocationPin(const std::string& configText, const std::string& locationKey) {
   auto value = [&configText](const std::string& key) { return ProfileValue(configText, "runtime", key); };
-  if (KindOfLocation(value(locationKey)) != LocationKind::kHttp) return true;
+  const std::string location = value(locationKey);
+  const bool url = IsHttpLocation(location);
+  if (url) {
+    uint32_t service = 0;
+    std::string server, object;
+    uint16_t port = 0;
+    if (!AfxParseURL(location.c_str(), service, server, object, port)) return LocationPin::kUnparsableUrl;
+    if (service != AFX_INET_SERVICE_HTTP) return LocationPin::kPinned;
+  } else if (TrimLocalLocation(location).empty()) {
+    return LocationPin::kPinned;
+  }
   const std::string hashKey = HashKeyFor(locationKey);
   const PackageChecks checks = ReadPackageChecks(hashKey, value(hashKey), value(kRequireSignatureKey),
                                                  value("SignerName"), value(kSignerThumbprintKey));
-  return checks.malformedKey.empty() && (checks.hashConfigured || checks.requireSignature);
+  if (checks.malformedKey.empty() && (checks.hashConfigured || checks.requireSignature)) return LocationPin::kPinned;
+  return url ? LocationPin::kPlainHttp : LocationPin::kLocalFile;
+}
+
+bool IsLocationPinned(const std::string& configText, const std::string& locationKey) {
+  return ClassifyLocationPin(configText, locationKey) == LocationPin::kPinned;
 }

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "util/sha256.h"
 
@@ -27,6 +28,16 @@ struct PackageChecks {
   bool thumbprintConfigured = false;
   Sha256Digest signerThumbprint = {};  // when configured, the signing certificate's SHA-256
   std::string malformedKey;  // the key whose value cannot be used; empty when every value can
+};
+
+// What the checks of a package found: passed, or refused with the text that says why (for the
+// install log and the status file).
+struct PackageVerdict {
+  bool passed = true;
+  std::string refusal;  // empty when passed
+
+  static PackageVerdict Pass() { return PackageVerdict(); }
+  static PackageVerdict Refuse(std::string why) { return PackageVerdict{false, std::move(why)}; }
 };
 
 // "Malformed <key> value in the configuration".
@@ -63,10 +74,22 @@ inline constexpr const char* kLocationKeys[] = {"WebFile", "WebFile64", "WebFile
 enum class LocationKind { kLocal, kHttp, kHttps };
 LocationKind KindOfLocation(const std::string& location);
 
-// Whether what `locationKey` (one of kLocationKeys) names in the configuration text `configText`
-// (section "runtime", read as GetPrivateProfileStringA reads the extracted file) is pinned. Only a
-// plain HTTP location can be unpinned: it is, unless the text holds a usable SHA-256 under
-// HashKeyFor(locationKey) or asks for a signature (RequireSignature=1, SignerName,
-// SignerThumbprint), every value usable. Local paths and https URLs count as pinned. Each address
-// is judged on its own: a pinned location does not pin its mirror, nor the other way round.
+// Whether what a location key names is pinned, and if not, why not.
+enum class LocationPin {
+  kPinned,         // an https:// URL; anything with a pin (below); or no package at all (empty)
+  kPlainHttp,      // an http:// URL without a pin
+  kLocalFile,      // a package beside the installer without a pin
+  kUnparsableUrl,  // a URL text ("http" and a "/") that the URL parser rejects: the download would
+                   // put "http://" before it and fetch it over plain http. Never pinned.
+};
+
+// What `locationKey` (one of kLocationKeys) names in the configuration text `configText`
+// (section "runtime", read as GetPrivateProfileStringA reads the extracted file), judged as the
+// installer uses it. A pin is a usable SHA-256 under HashKeyFor(locationKey) or a required
+// signature (RequireSignature=1, SignerName, SignerThumbprint), every value usable. An https://
+// URL is pinned by its certificate; a plain http:// URL and a local package only by a pin; a
+// location that names no package (empty, or spaces and backslashes) has nothing to pin. Each
+// address is judged on its own: a pinned location does not pin its mirror, nor the other way round.
+LocationPin ClassifyLocationPin(const std::string& configText, const std::string& locationKey);
+// ClassifyLocationPin(...) == LocationPin::kPinned.
 bool IsLocationPinned(const std::string& configText, const std::string& locationKey);

@@ -3,8 +3,10 @@
 #include <windows.h>
 
 #include "app/config_source.h"
+#include "app/work_folder.h"
 #include "download/retry_rules.h"
 #include "framework/app.h"
+#include "framework/error_text.h"
 #include "framework/file.h"
 #include "framework/handle.h"
 #include "framework/resources.h"
@@ -60,39 +62,44 @@ bool IsDownloadUrl(const std::string& url) {
          (service == AFX_INET_SERVICE_HTTP || service == AFX_INET_SERVICE_HTTPS);
 }
 
-void ReportUnusableFile(const char* what, const std::string& fileName) {
-  const std::string text = std::string("Couldn't ") + what + " the " + fileName + " file!";
+void Report(const std::string& text) {
   LogEvent(text, LOG_ERROR);
   AfxMessageBox(text.c_str(), MB_OK);
 }
+
+void ReportUnusableFile(const char* what, const std::string& fileName) {
+  Report(std::string("Couldn't ") + what + " the " + fileName + " file!");
+}
 }  // namespace
 
-int ReadRuntimeConfig(const ConfigReadInputs& inputs, RuntimeConfig& config) {
+int ReadRuntimeConfig(const ConfigReadInputs& inputs, WorkFolder& folder, RuntimeConfig& config) {
   const std::string text = EmbeddedConfigText();
   if (text.empty()) return kSourceNone;
 
-  std::string tempDir;
-  const BOOL haveTempDir = ReadTempDirectory(tempDir);
-  const std::string fileName = tempDir + kExtractedConfigName;
+  DWORD error = 0;
+  if (!folder.Create(error)) {
+    Report("Couldn't create the working folder " + folder.Folder() + " (" + SystemErrorText(error) + ")");
+    return kSourceNone;
+  }
+  const std::string fileName = folder.FilePath(kExtractedConfigName);
   // A temporary path that leaves no room for the name would be cut; treat it as not creatable.
-  if (!haveTempDir || fileName.size() >= kPathBuffer) {
+  if (fileName.size() >= kPathBuffer) {
     ReportUnusableFile("create", fileName);
     return kSourceNone;
   }
-  // Held from its creation until the last read below: the profile reader opens the file to read
-  // and lets others write, so it still can, while no other process can change, replace or delete it.
-  UniqueHandle file = CreateNewFile(fileName.c_str());
-  if (!file) {
-    ReportUnusableFile("create", fileName);
-    return kSourceNone;
+  {
+    UniqueHandle file = CreateNewFile(fileName.c_str());
+    if (!file) {
+      ReportUnusableFile("create", fileName);
+      return kSourceNone;
+    }
+    if (!WriteWholeFile(file.get(), text)) {
+      ReportUnusableFile("write", fileName);
+      return kSourceNone;
+    }
   }
-  if (!WriteWholeFile(file.get(), text)) {
-    file.reset();
-    DeleteFileA(fileName.c_str());
-    ReportUnusableFile("write", fileName);
-    return kSourceNone;
-  }
-
+  // Read once the write handle is closed: how the system's profile reader shares a file does not
+  // matter, and in the working folder nobody else can write it in the meantime.
   const char* locationKey = Is64BitWindows() ? "WebFile64" : "WebFile";
   config.location = ReadText(locationKey, fileName);
   config.caption = ReadText("Caption", fileName);
@@ -109,7 +116,7 @@ int ReadRuntimeConfig(const ConfigReadInputs& inputs, RuntimeConfig& config) {
   if (config.checks.malformedKey.empty() && !config.mirror.empty() && !IsDownloadUrl(config.mirror)) {
     config.checks.malformedKey = mirrorKey;
   }
-  file.reset();
+  DeleteFileA(fileName.c_str());
 
   const bool qaUrl = inputs.qaMode && IsHttpLocation(config.location);
   if (qaUrl) {
@@ -119,7 +126,6 @@ int ReadRuntimeConfig(const ConfigReadInputs& inputs, RuntimeConfig& config) {
   const SourceResolution source =
       ResolveSource(config.location, inputs.qaMode, config.qaVersion, inputs.moduleDirectory, IsFile);
   config.location = source.location;
-  if (source.deleteExtracted) DeleteFileA(fileName.c_str());
   if (!source.missingPath.empty()) RecordStatus("File " + source.missingPath + " does not exist!", "true");
   return source.kind;
 }

@@ -5,6 +5,8 @@
 
 #include "app/package_checks.h"
 
+class WorkFolder;
+
 struct RuntimeConfig {
   std::string location;          // package URL (QA-rewritten) or local full path; see SourceKind
   std::string caption;           // "Caption": the product's display name
@@ -27,11 +29,13 @@ struct ConfigReadInputs {
   std::string moduleDirectory;  // without trailing backslash
 };
 
-// Name of the extracted configuration file in the temporary directory.
+// Name of the extracted configuration file in the working folder.
 extern const char kExtractedConfigName[];
 
-// Extracts the embedded configuration to the temporary directory, reads section "runtime" into
-// `config` and returns the SourceKind. Without a configuration, returns 0 and leaves `config` as
-// it was. When the file cannot be created or written, says so in a message box (always: the UI
-// setting is not known yet), logs it and returns 0. (Win32.)
-int ReadRuntimeConfig(const ConfigReadInputs& inputs, RuntimeConfig& config);
+// Makes the run's working folder (`folder`, see app/work_folder.h), extracts the embedded
+// configuration into it, closes the file, reads section "runtime" into `config`, deletes the file
+// and returns the SourceKind. Without a configuration, returns 0, makes no folder and leaves
+// `config` as it was. When the folder or the file cannot be made or written, says so in a message
+// box (always: the UI setting is not known yet), logs it and returns 0; there is no other place to
+// fall back to. (Win32.)
+int ReadRuntimeConfig(const ConfigReadInputs& inputs, WorkFolder& folder, RuntimeConfig& config);

@@ -5,6 +5,7 @@
 #include <winsock2.h>
 
 #include "framework/module_name.h"
+#include "framework/redirection_guard.h"
 #include "framework/system_library.h"
 
 namespace {
@@ -55,6 +56,7 @@ BOOL AfxSocketInit() {
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  EnableRedirectionGuard();
   RestrictDllSearch();
   CWinApp* app = AfxGetApp();
   if (app == nullptr) return 1;

@@ -1,6 +1,7 @@
 // The application object and its entry point. The program defines exactly one static object of a
-// class derived from CWinApp; the entry point restricts the DLL search to the system directory,
-// calls its InitInstance once, and the process ends when that returns (there is no message loop).
+// class derived from CWinApp; the entry point turns RedirectionGuard on where the system has it,
+// restricts the DLL search to the system directory, calls its InitInstance once, and the process
+// ends when that returns (there is no message loop).
 #pragma once
 
 #include <windows.h>
@@ -20,6 +21,11 @@ public:
 
   // The whole run. The result tells whether a message loop should follow; this framework has none.
   virtual BOOL InitInstance() { return FALSE; }
+
+  // A delay-loaded system DLL (`function` null) or one of its functions is missing, on whichever
+  // thread needed it; `error` is ERROR_MOD_NOT_FOUND or ERROR_PROC_NOT_FOUND. The process ends with
+  // that exit code when this returns.
+  virtual void OnDelayLoadFailure(const char* /*dll*/, const char* /*function*/, DWORD /*error*/) {}
 
   // Feeds the program's arguments, as the runtime split them, to `info` (see FeedCommandLine).
   void ParseCommandLine(CCommandLineInfo& info);

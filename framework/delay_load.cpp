@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <delayimp.h>
 
+#include "framework/app.h"
 #include "framework/handle.h"
 #include "framework/system_library.h"
 
@@ -18,10 +19,11 @@ T* AtRva(RVA rva) {
   return reinterpret_cast<T*>(reinterpret_cast<BYTE*>(&__ImageBase) + rva);
 }
 
-// A system DLL or function that is missing: the process ends with the exception the runtime's
-// helper raises (0xC06D007E or 0xC06D007F), as a static import would have refused to start.
-[[noreturn]] void FailDelayLoad(DWORD error) {
-  RaiseException(VcppException(ERROR_SEVERITY_ERROR, error), EXCEPTION_NONCONTINUABLE, 0, nullptr);
+// A system DLL or function that is missing ends the process, as a static import would have refused
+// to start it: with the application's record, and without the exception the runtime's helper
+// raises (which would show a crash box even in silent mode).
+[[noreturn]] void EndAfterFailure(const char* dll, const char* function, DWORD error) {
+  if (CWinApp* app = AfxGetApp()) app->OnDelayLoadFailure(dll, function, error);
   ExitProcess(error);
 }
 }  // namespace
@@ -31,7 +33,7 @@ extern "C" FARPROC WINAPI __delayLoadHelper2(PCImgDelayDescr descriptor, FARPROC
   auto module = static_cast<HMODULE>(InterlockedCompareExchangePointer(moduleSlot, nullptr, nullptr));
   if (module == nullptr) {
     UniqueModule loaded(LoadSystemLibrary(AtRva<const char>(descriptor->rvaDLLName)));
-    if (!loaded) FailDelayLoad(ERROR_MOD_NOT_FOUND);
+    if (!loaded) EndAfterFailure(AtRva<const char>(descriptor->rvaDLLName), nullptr, ERROR_MOD_NOT_FOUND);
     // Two threads may get here at once: the first module stored is kept, the other reference let go.
     void* const first = InterlockedCompareExchangePointer(moduleSlot, loaded.get(), nullptr);
     module = first != nullptr ? static_cast<HMODULE>(first) : loaded.release();
@@ -42,7 +44,10 @@ extern "C" FARPROC WINAPI __delayLoadHelper2(PCImgDelayDescr descriptor, FARPROC
                          ? reinterpret_cast<const char*>(IMAGE_ORDINAL(import.u1.Ordinal))
                          : reinterpret_cast<const char*>(AtRva<IMAGE_IMPORT_BY_NAME>(import.u1.AddressOfData)->Name);
   const FARPROC function = GetProcAddress(module, name);
-  if (function == nullptr) FailDelayLoad(ERROR_PROC_NOT_FOUND);
+  if (function == nullptr) {
+    const char* shown = IMAGE_SNAP_BY_ORDINAL(import.u1.Ordinal) ? "(by ordinal)" : name;
+    EndAfterFailure(AtRva<const char>(descriptor->rvaDLLName), shown, ERROR_PROC_NOT_FOUND);
+  }
   InterlockedExchangePointer(reinterpret_cast<void* volatile*>(entry), reinterpret_cast<void*>(function));
   return function;
 }

@@ -8,8 +8,9 @@
 
 #include "framework/handle.h"
 
-// The system's temporary directory, with its trailing backslash. FALSE, with `directory` empty,
-// when the system gives none or it does not fit in MAX_PATH (260) characters.
+// The user's temporary directory (GetTempPathA: from the user's environment), with its trailing
+// backslash. FALSE, with `directory` empty, when the system gives none or it does not fit in
+// MAX_PATH (260) characters.
 BOOL ReadTempDirectory(std::string& directory);
 
 // Creates `path` new for writing, shared for reading only. Whatever had that name (a file, a hard

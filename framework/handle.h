@@ -69,6 +69,13 @@ struct Kernel {
   static void Close(HANDLE h) { CloseHandle(h); }
 };
 
+// A file search answers INVALID_HANDLE_VALUE for "no search" and is ended by FindClose.
+struct FileSearch {
+  static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
+  static bool IsValid(HANDLE h) { return h != INVALID_HANDLE_VALUE; }
+  static void Close(HANDLE h) { FindClose(h); }
+};
+
 inline void FreeToProcessHeap(void* p) { HeapFree(GetProcessHeap(), 0, p); }
 
 }  // namespace handle_policy
@@ -78,6 +85,7 @@ template <typename T, auto CloseFunction>
 using UniqueNullable = UniqueAny<T, handle_policy::NullOrClosedBy<T, CloseFunction>>;
 
 using UniqueHandle = UniqueAny<HANDLE, handle_policy::Kernel>;
+using UniqueFileSearch = UniqueAny<HANDLE, handle_policy::FileSearch>;
 using UniqueInternetHandle = UniqueNullable<HINTERNET, InternetCloseHandle>;
 using UniqueHeapBlock = UniqueNullable<void*, handle_policy::FreeToProcessHeap>;
 using UniqueSid = UniqueNullable<PSID, FreeSid>;
@@ -88,3 +96,4 @@ using UniqueWindow = UniqueNullable<HWND, DestroyWindow>;
 using UniqueGlobal = UniqueNullable<HGLOBAL, GlobalFree>;
 using UniqueMenu = UniqueNullable<HMENU, DestroyMenu>;
 using UniqueLocal = UniqueNullable<HLOCAL, LocalFree>;
+using UniqueRegKey = UniqueNullable<HKEY, RegCloseKey>;

@@ -59,7 +59,7 @@ def run_installer(prefix, gui, shot_path):
     """One download with the dialog, against a paced server; a screenshot at 40 % or more."""
     prefix.reset_records()
     clear_payload_starts(prefix)
-    (prefix.temp_dir / "~setup.exe").unlink(missing_ok=True)
+    prefix.clear_work_folders()
     with tempfile.TemporaryDirectory() as work:
         package = make_package(pathlib.Path(work) / "package.exe", PACKAGE_SIZE).read_bytes()
         routes = {"/files/setup64.exe": Paced(package), "/files/setup32.exe": Paced(package)}

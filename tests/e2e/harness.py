@@ -14,6 +14,9 @@ STATE_DIR = pathlib.Path(os.environ.get("WINE_STATE_DIR", SOURCE_DIR / "build" /
 
 INSTALL_LOG = "VornikInstallInfo.log"
 STATUS_FILE = "VornikLodestep.log"
+SESSION_MANAGER = r"HKLM\System\CurrentControlSet\Control\Session Manager"
+WORK_FOLDER_ENTRY = "Working folder: "  # the FLOW entry that names the run's working folder
+TARGET_NAME = "~setup.exe"  # the download's name in the working folder, for an installer named setup.exe
 
 
 def _read_env_file():
@@ -44,11 +47,71 @@ class Prefix:
 
     @property
     def temp_dir(self):
+        """The user's temporary directory (%TEMP%), which an elevated run never uses."""
         users = self.drive_c / "users"
         for user in sorted(users.iterdir()):
             if (user / "Temp").is_dir() and user.name != "Public":
                 return user / "Temp"
         raise RuntimeError("no user temporary directory in the prefix")
+
+    @property
+    def system_temp(self):
+        """The Windows directory's Temp, where an elevated run makes its working folder."""
+        return self.unix_path("C:\\windows\\Temp")
+
+    def unix_path(self, windows_path):
+        """The Unix path of a Windows path on drive C:, each name matched regardless of case as Windows
+        matches it (a name that does not exist is kept as it is)."""
+        path = self.drive_c
+        for name in windows_path.replace("/", "\\").split("\\")[1:]:
+            if not name:
+                continue
+            found = [p for p in path.iterdir() if p.name.lower() == name.lower()] if path.is_dir() else []
+            path = found[0] if found else path / name
+        return path
+
+    def work_folders(self):
+        """The working folders that runs left under the system's Temp, oldest name first."""
+        return sorted(self.system_temp.glob("vkinst-*"))
+
+    def clear_work_folders(self):
+        """Removes what earlier runs left for the next restart, and the record of it: Wine never
+        restarts in a test world."""
+        folders = self.work_folders()
+        for folder in folders:
+            shutil.rmtree(folder, ignore_errors=True)
+        if folders:
+            self.wine(["reg", "delete", SESSION_MANAGER, "/v", "PendingFileRenameOperations", "/f"])
+
+    def pending_deletions(self):
+        """The Windows paths that MoveFileEx marked for deletion at the next restart, in order."""
+        result = self.wine(["reg", "query", SESSION_MANAGER, "/v", "PendingFileRenameOperations"])
+        m = re.search(r"PendingFileRenameOperations\s+REG_MULTI_SZ\s+(.*?)\r?$",
+                      result.stdout.decode("utf-8", errors="replace"), re.M)
+        if not m:
+            return []
+        # Pairs of source and target, "\0" after each (the last one's cut); a deletion has an empty
+        # target.
+        text = m.group(1)[:-2] if m.group(1).endswith("\\0") else m.group(1)
+        return [pair[len("\\??\\"):] for pair in text.split("\\0\\0") if pair]
+
+    def work_folder_windows(self):
+        """The working folder the last run logged (its Windows path), or None when it logged none."""
+        log, _ = self.records()
+        named = [text[len(WORK_FOLDER_ENTRY):] for section, _, text in entries(log)
+                 if section.startswith("FLOW ") and text.startswith(WORK_FOLDER_ENTRY)]
+        return named[-1] if named else None
+
+    def target(self, name=TARGET_NAME):
+        """The last run's file `name` in its working folder, as a Unix path (it may be gone), or None
+        when the run logged no working folder."""
+        folder = self.work_folder_windows()
+        return self.unix_path(folder + "\\" + name) if folder else None
+
+    def target_windows(self, name=TARGET_NAME):
+        """The same as a Windows path, as the installer writes it into its records."""
+        folder = self.work_folder_windows()
+        return folder + "\\" + name if folder else None
 
     def windows_path(self, unix_path):
         """The Windows name of a file inside drive_c, or under Z: otherwise."""
@@ -104,6 +167,27 @@ class Prefix:
 
 _TRACED_WRITE = re.compile(r'trace:profile:WritePrivateProfileStringW \((.*)\)$')
 _TRACED_ARG = re.compile(r'L"((?:[^"\\]|\\.)*)"|\(null\)')
+_TRACED_SHELL = re.compile(r'trace:exec:SHELL_execute mask=0x([0-9a-f]+) hwnd=\S+ verb=(\S+) file=(\S+) parm=(.*) '
+                           r'dir=(\S+) show=0x([0-9a-f]+) class=')
+
+
+def _traced_text(argument):
+    m = _TRACED_ARG.fullmatch(argument)
+    if m is None or m.group(1) is None:
+        return None
+    return m.group(1).encode().decode("unicode_escape")
+
+
+def shell_calls(wine_trace):
+    """What the program asked of the shell, in a WINEDEBUG=trace+exec log: one dict per
+    ShellExecuteEx call with mask (int), verb, file, parameters, directory (None when not given)."""
+    calls = []
+    for line in wine_trace.splitlines():
+        m = _TRACED_SHELL.search(line)
+        if m:
+            calls.append({"mask": int(m[1], 16), "verb": _traced_text(m[2]), "file": _traced_text(m[3]),
+                          "parameters": _traced_text(m[4]), "directory": _traced_text(m[5])})
+    return calls
 
 
 def record_writes(wine_trace):
@@ -157,15 +241,20 @@ class Installer:
         shutil.copyfile(source or BINARY_DIR / "setup.exe", self.path)
         self._started = []
 
-    def run(self, args=(), timeout=60, trace_writes=False):
+    def run(self, args=(), timeout=60, trace_writes=False, trace_shell=False):
         """Runs the installer to its end. With trace_writes, result.writes lists every INI write it
-        made, in order, as (section, key, value) (None for an absent key or value)."""
+        made, in order, as (section, key, value) (None for an absent key or value). With trace_shell,
+        result.shell lists what it asked of the shell (see shell_calls)."""
         start = time.monotonic()
-        env = {"WINEDEBUG": "trace+profile"} if trace_writes else None
+        channels = (["trace+profile"] if trace_writes else []) + (["trace+exec"] if trace_shell else [])
+        env = {"WINEDEBUG": ",".join(channels)} if channels else None
         result = self.prefix.wine([self.path] + list(args), timeout=timeout, env=env)
         result.elapsed = time.monotonic() - start
+        trace = result.stderr.decode("utf-8", errors="replace")
         if trace_writes:
-            result.writes = record_writes(result.stderr.decode("utf-8", errors="replace"))
+            result.writes = record_writes(trace)
+        if trace_shell:
+            result.shell = shell_calls(trace)
         return result
 
     def start(self, args=(), env=None, **kwargs):

@@ -1,6 +1,5 @@
 """The download under Wine against real servers: the typical run, progress, the "~" fallback,
 authentication, broken servers, cancel, silent mode and https."""
-import os
 import pathlib
 import shutil
 import tempfile
@@ -14,7 +13,6 @@ from servers import Nginx, ScriptedServer, ShortBody, make_certificate
 from wintools import clear_payload_starts, make_package, payload_starts, trustcert, wait_for_starts
 
 CAPTION = "Quillmoor Internet Security"
-TARGET_NAME = "~setup.exe"
 STATUS_FILE = "C:\\VornikLodestep.log"
 
 
@@ -44,12 +42,13 @@ class DownloadTest(InstallerTestCase):
     def setUp(self):
         self.prefix.reset_records()
         clear_payload_starts(self.prefix)
-        self.target = self.prefix.temp_dir / TARGET_NAME
-        if self.target.is_dir():
-            self.target.rmdir()
-        self.target.unlink(missing_ok=True)
+        self.prefix.clear_work_folders()
         self.installer = Installer(self.prefix)
         self.addCleanup(self.installer.remove)
+
+    def target(self):
+        """The package in the last run's working folder (gone after a run that started nothing)."""
+        return self.prefix.target()
 
     def configure(self, url, **keys):
         keys = {"WebFile64": url, "Caption": CAPTION, "CompanyNameShort": "Quillmoor", **keys}
@@ -84,17 +83,16 @@ class DownloadTest(InstallerTestCase):
         with Nginx(self.docroot) as server:
             url = server.url("/files/setup64.exe")
             self.configure(url, parameters="/s update")
-            self.installer.run()
-        self.assertEqual(self.target.read_bytes(), self.package.read_bytes())
+            result = self.installer.run(trace_shell=True)
+        self.assertEqual(self.target().read_bytes(), self.package.read_bytes())
         flow = self.log_texts("FLOW")
-        self.assertEqual(flow[0], "Target: " + url)
+        self.assertEqual(flow[:2], ["Working folder: " + self.prefix.work_folder_windows(), "Target: " + url])
         for expected in ("Connecting to 127.0.0.1", "Connected to 127.0.0.1", "Getting file information"):
             self.assertIn(expected, flow)
         self.assertEqual(self.status(), {"Progress": "100%", "Downloaded": "true",
                                          "Attempted to run downloaded file": "true", "Target": "/files/setup64.exe"})
-        time.sleep(1)
-        self.assertEqual([command.split(TARGET_NAME + '"')[-1].strip() for _, command in payload_starts(self.prefix)],
-                         ["/s update"])
+        self.assertEqual(len(wait_for_starts(self.prefix, 1)), 1)
+        self.assertEqual([c["parameters"] for c in result.shell], ["/s update"])
 
     def test_ten_megabytes_change_the_percentage_exactly_one_hundred_times(self):
         make_package(self.docroot / "files" / "ten.exe", 10 * 1048576)
@@ -110,7 +108,7 @@ class DownloadTest(InstallerTestCase):
         with Nginx(self.docroot) as server:
             self.configure(server.url("/chunked/files/setup64.exe"))
             result = self.installer.run(trace_writes=True)
-        self.assertEqual(self.target.read_bytes(), self.package.read_bytes())
+        self.assertEqual(self.target().read_bytes(), self.package.read_bytes())
         self.assertEqual(self.status()["Downloaded"], "true")
         self.assertEqual([w[2] for w in result.writes if w[1] == "Progress"], [""])
 
@@ -138,7 +136,8 @@ class DownloadTest(InstallerTestCase):
                     self.assertIsNotNone(error)
                     self.assertIn(error, self.log_texts("ERROR"))
                     self.assertNotIn("Downloaded", [k for k, v in self.status().items() if v])
-                    self.assertFalse(self.target.exists(), "the partial file is deleted")
+                    self.assertFalse(self.target().exists(), "the partial file is deleted")
+                    self.assertEqual(self.prefix.work_folders(), [], "and its folder")
         self.assertEqual(payload_starts(self.prefix), [])
 
     def test_truncated_body_fails_and_leaves_no_file(self):
@@ -146,7 +145,7 @@ class DownloadTest(InstallerTestCase):
         with ScriptedServer({"/short.exe": ShortBody(body[:600000], announced=len(body))}) as server:
             self.configure(server.url("/short.exe"), progressbar="0")
             self.installer.run()
-        self.assertFalse(self.target.exists())
+        self.assertFalse(self.target().exists())
         self.assertIn("Error", self.status())
         self.assertNotEqual(self.status().get("Downloaded"), "true")
         time.sleep(0.5)
@@ -177,10 +176,10 @@ class DownloadTest(InstallerTestCase):
                         self.gui.click(1, timeout=5, title="File Download")
                     self.finish(process)
                 if answer == "ok":
-                    self.assertEqual(self.target.read_bytes(), self.package.read_bytes())
+                    self.assertEqual(self.target().read_bytes(), self.package.read_bytes())
                     self.assertEqual(self.status()["Downloaded"], "true")
                 else:
-                    self.assertFalse(self.target.exists())
+                    self.assertFalse(self.target().exists())
                     self.assertIn("Error", self.status())
                     self.assertNotEqual(self.status().get("Downloaded"), "true")
 
@@ -193,7 +192,7 @@ class DownloadTest(InstallerTestCase):
             self.assertTrue(self.gui.click(2, timeout=5, exe="setup.exe", class_name="#32770"))
             self.finish(process)
         self.assertIn("Aborting transfer", self.log_texts("FLOW"))
-        self.assertFalse(self.target.exists())
+        self.assertFalse(self.target().exists())
         self.assertNotEqual(self.status().get("Downloaded"), "true")
         self.assertNotIn("Error", self.status())
         time.sleep(0.5)
@@ -212,38 +211,25 @@ class DownloadTest(InstallerTestCase):
         self.assertEqual(seen, [])
         self.assertEqual(self.status()["Downloaded"], "true")
 
-    def test_silent_mode_refuses_a_target_that_cannot_be_replaced(self):
-        self.target.mkdir()  # a directory of that name cannot be deleted as a file
-        with Nginx(self.docroot) as server:
-            self.configure(server.url("/files/setup64.exe"), progressbar="0")
-            result = self.installer.run(timeout=30)
-        self.assertEqual(result.returncode, 0)
-        self.assertIn("The file we are downloading already exists!", self.log_texts("ERROR"))
-        self.assertNotEqual(self.status().get("Downloaded"), "true")
-
     def test_nothing_is_swapped_between_writing_and_starting(self):
-        # A hard link at either name leads to a file that is not the installer's: never written.
-        temp, body = self.prefix.temp_dir, self.package.read_bytes()
-        sentinels = [temp / "sentinel.exe", temp / "sentinel.ini"]
-        for sentinel, name in zip(sentinels, (TARGET_NAME, "vkinstlightx.ini")):
-            sentinel.write_bytes(b"not the installer's")
-            (temp / name).unlink(missing_ok=True)
-            os.link(sentinel, temp / name)
+        body = self.package.read_bytes()
+        evil = self.docroot / "evil.exe"
+        evil.write_bytes(b"not the installer's")
         gate = threading.Event()
         with ScriptedServer({"/held.exe": Paced(body, piece=len(body) // 2, gate=gate)}) as server:
             self.configure(server.url("/held.exe"))
             process = self.installer.start()
             self.wait_for_window(process, title="completed")
             # Mid-download another process tries to replace, rename and delete the package.
-            target, other = (self.prefix.windows_path(path) for path in (self.target, sentinels[0]))
+            target, other = self.prefix.target_windows(), self.prefix.windows_path(evil)
             for command in (["copy", "/y", other, target], ["move", "/y", other, target],
                             ["move", target, target + ".moved"], ["del", "/f", target]):
                 self.prefix.wine(["cmd", "/c"] + command)
             gate.set()
             self.finish(process)
-        self.assertEqual(self.target.read_bytes(), body)
+        self.assertEqual(self.target().read_bytes(), body)
         self.assertEqual(len(wait_for_starts(self.prefix, 1)), 1)
-        self.assertEqual([sentinel.read_bytes() for sentinel in sentinels], [b"not the installer's"] * 2)
+        self.assertEqual(evil.read_bytes(), b"not the installer's")
 
     def test_https_needs_a_trusted_certificate(self):
         certs = pathlib.Path(tempfile.mkdtemp(prefix="certs-"))
@@ -253,7 +239,7 @@ class DownloadTest(InstallerTestCase):
             url = server.url("/files/setup64.exe", tls=True)
             self.configure(url, progressbar="0")
             self.installer.run()
-            self.assertFalse(self.target.exists())
+            self.assertFalse(self.target().exists())
             # WinINet's sentence for 12045 (certificate authority invalid) where its message table has
             # one; Wine's has none, and the text falls back to string 111 with the number.
             error = self.status()["Error"]
@@ -265,7 +251,7 @@ class DownloadTest(InstallerTestCase):
             self.addCleanup(trustcert, self.prefix, "remove", cert)
             self.prefix.reset_records()
             self.installer.run()
-        self.assertEqual(self.target.read_bytes(), self.package.read_bytes())
+        self.assertEqual(self.target().read_bytes(), self.package.read_bytes())
         self.assertEqual(self.status()["Downloaded"], "true")
 
 

@@ -5,7 +5,7 @@ import unittest
 
 from harness import BINARY_DIR, STATUS_FILE, Installer, config_text, entries, section_dict
 from installer_case import InstallerTestCase
-from wintools import TOOLS_DIR, clear_payload_starts, make_package, wait_for_starts
+from wintools import TOOLS_DIR, clear_payload_starts, make_package, payload_directories, wait_for_starts
 
 CAPTION = "Quillmoor Internet Security"
 NOT_YET = f"The latest version of {CAPTION} is not yet available. Please, try later."
@@ -38,8 +38,7 @@ class LaunchTest(InstallerTestCase):
     def setUp(self):
         self.prefix.reset_records()
         clear_payload_starts(self.prefix)
-        for name in ("~setup.exe", "~~setup.exe"):
-            self.target(name).unlink(missing_ok=True)
+        self.prefix.clear_work_folders()
 
     def installer(self, size, name="setup.exe", source=None, **keys):
         installer = Installer(self.prefix, name=name, source=source)
@@ -48,16 +47,22 @@ class LaunchTest(InstallerTestCase):
                 "CompanyNameShort": "Quillmoor", **keys}
         return installer.stamp(config_text(**keys))
 
-    def target(self, name="~setup.exe"):
-        return self.prefix.temp_dir / name
+    def assert_nothing_left(self):
+        """A run that started nothing takes its working folder away."""
+        self.assertEqual(self.prefix.work_folders(), [])
 
     def test_typical_run_leaves_the_walk_through_records(self):
-        self.installer(1500000, parameters="/s update").run()
+        result = self.installer(1500000, parameters="/s update").run(trace_shell=True)
         starts = wait_for_starts(self.prefix, 1)
         self.assertEqual(len(starts), 1)
-        path, command = starts[0]
-        self.assertEqual(path.lower(), self.prefix.windows_path(self.target()).lower())
-        self.assertTrue(command.endswith(" /s update"), command)
+        path, _ = starts[0]
+        folder = self.prefix.work_folder_windows()
+        self.assertEqual(path.lower(), self.prefix.target_windows().lower())
+        self.assertEqual([d.lower() for d in payload_directories(self.prefix)], [folder.lower()],
+                         "started in its working folder")
+        # Wine drops the parameters of a start through a class key: what the shell was asked is proven.
+        self.assertEqual([(c["verb"], c["file"], c["parameters"], c["directory"]) for c in result.shell],
+                         [("runas", self.prefix.target_windows(), "/s update", folder + "\\")])
 
         log, status = self.prefix.records()
         self.assertEqual(status, [("Status", [("Progress", "100%"), ("Downloaded", "true"),
@@ -65,10 +70,11 @@ class LaunchTest(InstallerTestCase):
                                               ("Target", "/files/1500000.exe")])])
         flow = [text for section, _, text in entries(log) if section.startswith("FLOW ")]
         url = self.server.url("/files/1500000.exe")
-        expected = ["Target: " + url, "Connecting to 127.0.0.1", "Connected to 127.0.0.1", "Getting file information",
-                    "Attempting to run " + self.prefix.windows_path(self.target())]
+        expected = ["Working folder: " + folder, "Target: " + url, "Connecting to 127.0.0.1", "Connected to 127.0.0.1",
+                    "Getting file information", "Attempting to run " + self.prefix.target_windows()]
         self.assertEqual([text for text in flow if text in expected or text.startswith("Attempting to run ")],
                          expected)
+        self.assertRegex(folder, r"^C:\\windows\\Temp\\vkinst-[0-9a-f]{16}$")
         self.assertEqual([s for s, _, _ in entries(log) if not s.startswith("FLOW ")], [])
 
     def test_system_dlls_planted_beside_the_installer_are_never_loaded(self):
@@ -90,9 +96,10 @@ class LaunchTest(InstallerTestCase):
         self.installer("zeros", progressbar="0").run()
         log, status = self.prefix.records()
         self.assertEqual([t for s, _, t in entries(log) if s.startswith("ERROR ")],
-                         [f"Package could not be started: {self.prefix.windows_path(self.target())} "
+                         [f"Package could not be started: {self.prefix.target_windows()} "
                           "(error 193: Bad EXE format for %1.)"])
         self.assertEqual(section_dict(status, "Status")["Attempted to run downloaded file"], "true", "attempted")
+        self.assert_nothing_left()
 
     def test_size_gate_refuses_one_million_bytes_and_starts_one_more(self):
         for silent in (False, True):
@@ -107,13 +114,13 @@ class LaunchTest(InstallerTestCase):
                     self.assertIn(NOT_YET, texts)
                     self.assertTrue(self.gui.click(1, title=CAPTION, class_name="#32770"))
                 process.wait(timeout=60)
-                refusal = "Too small size detected to execute " + self.prefix.windows_path(self.target())
+                refusal = "Too small size detected to execute " + self.prefix.target_windows()
                 log, status = self.prefix.records()
                 self.assertIn(refusal, [t for s, _, t in entries(log) if s.startswith("ERROR ")])
                 status = section_dict(status, "Status")
                 self.assertEqual(status["Error"], refusal)
                 self.assertEqual(status["Attempted to run downloaded file"], "")
-                self.assertTrue(self.target().exists(), "the refused package stays")
+                self.assert_nothing_left()
         self.assertEqual(wait_for_starts(self.prefix, 0), [])
 
         self.installer(1000001).run()
@@ -122,10 +129,10 @@ class LaunchTest(InstallerTestCase):
     def test_an_installer_named_with_a_tilde_never_starts_its_download(self):
         self.installer(1500000, name="~setup.exe").run()
         log, status = self.prefix.records()
-        wrong = "Wrong file format: " + self.prefix.windows_path(self.target("~~setup.exe"))
+        wrong = "Wrong file format: " + self.prefix.target_windows("~~setup.exe")
         self.assertEqual([t for s, _, t in entries(log) if s.startswith("ERROR ")], [wrong])
         self.assertEqual(section_dict(status, "Status")["Attempted to run downloaded file"], "")
-        self.assertTrue(self.target("~~setup.exe").exists())
+        self.assert_nothing_left()
         self.assertEqual(wait_for_starts(self.prefix, 0), [])
 
     def test_a_user_who_is_not_an_administrator_is_refused(self):
@@ -147,7 +154,7 @@ class LaunchTest(InstallerTestCase):
                 self.assertEqual(status_path.read_bytes(), previous, "the previous run's status stays")
                 log, _ = self.prefix.records()
                 self.assertEqual(entries(log), [], "nothing is logged")
-                self.assertFalse(self.target().exists(), "nothing was downloaded")
+                self.assert_nothing_left()
         self.assertEqual(wait_for_starts(self.prefix, 0), [])
 
 

@@ -23,7 +23,7 @@ class ResumeTest(InstallerTestCase):
     def setUp(self):
         self.prefix.reset_records()
         clear_payload_starts(self.prefix)
-        (self.prefix.temp_dir / "~setup.exe").unlink(missing_ok=True)
+        self.prefix.clear_work_folders()
 
     def installer(self, url, **keys):
         installer = Installer(self.prefix)
@@ -101,7 +101,7 @@ class ResumeTest(InstallerTestCase):
                     self.assertEqual(self.log("ERROR"), [CONNECTION_ENDED] * 2)
                     self.assertEqual(self.status(), {"Progress": "29%", "Downloaded": "", "Target": "/short.exe",
                                                      "Attempted to run downloaded file": "", "Error": CONNECTION_ENDED})
-                    self.assertFalse((self.prefix.temp_dir / "~setup.exe").exists())
+                    self.assertFalse(self.prefix.target().exists())
         self.assertEqual(wait_for_starts(self.prefix, 0), [])
 
     def test_cancel_during_a_wait_ends_the_run_at_once(self):
@@ -121,5 +121,5 @@ class ResumeTest(InstallerTestCase):
             self.assertEqual(len(server.requests), 2)
         self.assertEqual(self.log("ERROR"), [])
         self.assertEqual(self.status().get("Downloaded"), "")
-        self.assertFalse((self.prefix.temp_dir / "~setup.exe").exists(), "the part written is deleted")
+        self.assertFalse(self.prefix.target().exists(), "the part written is deleted")
         self.assertEqual(wait_for_starts(self.prefix, 0), [])

@@ -77,7 +77,6 @@ class VerifyTest(InstallerTestCase):
         cls.flipped = flip_byte(cls.plain, files / "flipped.exe")
 
     def setUp(self):
-        self.target = self.prefix.temp_dir / "~setup.exe"
         self.installer = Installer(self.prefix)
         self.addCleanup(self.installer.remove)
         self.fresh()
@@ -86,7 +85,7 @@ class VerifyTest(InstallerTestCase):
         """No records, no recorded starts, no downloaded package: before every run."""
         self.prefix.reset_records()
         clear_payload_starts(self.prefix)
-        self.target.unlink(missing_ok=True)
+        self.prefix.clear_work_folders()
 
     def run_installer(self, package, silent=True, **keys):
         """Stamps the installer to download `package` (a file of the docroot) with `keys` added and
@@ -107,7 +106,8 @@ class VerifyTest(InstallerTestCase):
         return texts
 
     def target_path(self):
-        return self.prefix.windows_path(self.target)
+        """The package in the last run's working folder, as the records name it."""
+        return self.prefix.target_windows()
 
     def assert_started(self):
         starts = wait_for_starts(self.prefix, 1)
@@ -125,7 +125,7 @@ class VerifyTest(InstallerTestCase):
         self.assertEqual(status["Error"], text)
         self.assertEqual(status["Downloaded"], "true")
         self.assertEqual(status["Attempted to run downloaded file"], "")
-        self.assertFalse(self.target.exists(), "the refused package is deleted")
+        self.assertEqual(self.prefix.work_folders(), [], "the refused package and its folder are deleted")
         self.assertEqual(wait_for_starts(self.prefix, 0), [])
 
 
@@ -193,15 +193,15 @@ class VerifyOn64BitTest(VerifyTest):
                     self.assertEqual([t for s, _, t in entries(log) if s.startswith("ERROR ")], [text])
                     self.assertEqual(section_dict(status, "Status"), {"Error": text})
                     self.assertEqual(self.server.requests()[before:], [], "nothing was requested")
-                    self.assertFalse(self.target.exists())
+                    self.assertEqual(self.prefix.work_folders(), [], "nothing is left")
                     self.assertEqual(wait_for_starts(self.prefix, 0), [])
                     if not silent:
                         self.assertIsNotNone(texts, "the refusal is shown")
                         self.assertIn(MALFORMED, texts)
 
     def test_a_required_signature_must_be_valid_and_trusted(self):
-        def refused(reason):
-            return f"Package {reason}: " + self.target_path()
+        def refused(reason):  # the path is the run's, known once it has run
+            return f"Package {reason}: {{path}}"
 
         cases = [
             (self.signed, {"RequireSignature": "1"}, None),
@@ -232,7 +232,7 @@ class VerifyOn64BitTest(VerifyTest):
                 if refusal is None:
                     self.assert_started()
                 else:
-                    self.assert_refused(refusal)
+                    self.assert_refused(refusal.format(path=self.target_path()))
 
     def test_the_stamping_tool_carries_the_keys(self):
         # One copy of the installer, stamped again and again: each configuration is the one obeyed,

@@ -66,13 +66,29 @@ def make_package(path, size):
     return path
 
 
-def payload_starts(prefix, record=None):
-    """Every start the payload recorded, oldest first, as (its own Windows path, its whole command
-    line); `record` is the file's Unix path when PAYLOAD_RECORD moved it. [] when none."""
+def _payload_records(prefix, record=None):
     path = pathlib.Path(record) if record else prefix.drive_c / PAYLOAD_RECORD
     if not path.exists():
         return []
-    return [tuple(line.split("\t", 1)) for line in _decode(path.read_bytes()).splitlines() if line]
+    return [line.split("\t") for line in _decode(path.read_bytes()).splitlines() if line]
+
+
+def payload_starts(prefix, record=None):
+    """Every start the payload recorded, oldest first, as (its own Windows path, its whole command
+    line); `record` is the file's Unix path when PAYLOAD_RECORD moved it. [] when none. Under Wine a
+    package the installer starts gets no parameters (docs/what-wine-cannot-show.md): what it was
+    started with is in the installer's shell calls (harness.shell_calls)."""
+    return [(fields[0], fields[1]) for fields in _payload_records(prefix, record)]
+
+
+def payload_directories(prefix, record=None):
+    """The working directory of every start the payload recorded, oldest first."""
+    return [fields[2] for fields in _payload_records(prefix, record)]
+
+
+def payload_temp_dirs(prefix, record=None):
+    """The temporary directory (from the environment it inherited) of every start, oldest first."""
+    return [fields[3] for fields in _payload_records(prefix, record)]
 
 
 def wait_for_starts(prefix, count, timeout=10.0):

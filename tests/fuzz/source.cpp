@@ -77,7 +77,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(asked.empty());
     FUZZ_CHECK(r.kind == (qaMode ? kSourceQaUrl : kSourceUrl));
     FUZZ_CHECK(r.location == (qaMode ? RewriteQaUrl(location, qa) : location));
-    FUZZ_CHECK(r.deleteExtracted == !qaMode);
     FUZZ_CHECK(r.missingPath.empty());
     return 0;
   }
@@ -89,9 +88,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string fullPath = directory + "\\" + trimmed;
   FUZZ_CHECK(asked.size() == 1 && asked[0] == fullPath);
   if (fileExists) {
-    FUZZ_CHECK(r.kind == kSourceLocal && r.location == fullPath && r.deleteExtracted && r.missingPath.empty());
+    FUZZ_CHECK(r.kind == kSourceLocal && r.location == fullPath && r.missingPath.empty());
   } else {
-    FUZZ_CHECK(r.kind == kSourceNone && r.location == trimmed && !r.deleteExtracted && r.missingPath == fullPath);
+    FUZZ_CHECK(r.kind == kSourceNone && r.location == trimmed && r.missingPath == fullPath);
   }
   return 0;
 }

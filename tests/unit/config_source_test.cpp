@@ -46,29 +46,27 @@ TEST(ConfigSource, Resolution) {
     bool qaMode;
     int kind;
     const char* resolved;
-    bool deleteExtracted;
     const char* missing;
   };
   const Case cases[] = {
-      {"http://s/d/f.exe", false, kSourceUrl, "http://s/d/f.exe", true, ""},
-      {"http://s/d/f.exe", true, kSourceQaUrl, "http://s/QA/d/9.9/f.exe", false, ""},
-      {"http://s/f.exe", true, kSourceQaUrl, "http://s/f.exe", false, ""},
-      {" \\32\\package.exe\\ ", false, kSourceLocal, "C:\\app\\32\\package.exe", true, ""},
-      {" \\32\\package.exe\\ ", true, kSourceLocal, "C:\\app\\32\\package.exe", true, ""},
+      {"http://s/d/f.exe", false, kSourceUrl, "http://s/d/f.exe", ""},
+      {"http://s/d/f.exe", true, kSourceQaUrl, "http://s/QA/d/9.9/f.exe", ""},
+      {"http://s/f.exe", true, kSourceQaUrl, "http://s/f.exe", ""},
+      {" \\32\\package.exe\\ ", false, kSourceLocal, "C:\\app\\32\\package.exe", ""},
+      {" \\32\\package.exe\\ ", true, kSourceLocal, "C:\\app\\32\\package.exe", ""},
       // An empty location would name the installer's own directory: nothing to start.
-      {"", false, kSourceNone, "", false, "C:\\app\\"},
-      {" \\ ", false, kSourceNone, "", false, "C:\\app\\"},
-      {"32", false, kSourceNone, "32", false, "C:\\app\\32"},
-      {"64\\missing.exe", false, kSourceNone, "64\\missing.exe", false, "C:\\app\\64\\missing.exe"},
-      {"HTTP://s/d/f.exe", false, kSourceNone, "HTTP://s/d/f.exe", false, "C:\\app\\HTTP://s/d/f.exe"},
-      {"http", false, kSourceNone, "http", false, "C:\\app\\http"},
+      {"", false, kSourceNone, "", "C:\\app\\"},
+      {" \\ ", false, kSourceNone, "", "C:\\app\\"},
+      {"32", false, kSourceNone, "32", "C:\\app\\32"},
+      {"64\\missing.exe", false, kSourceNone, "64\\missing.exe", "C:\\app\\64\\missing.exe"},
+      {"HTTP://s/d/f.exe", false, kSourceNone, "HTTP://s/d/f.exe", "C:\\app\\HTTP://s/d/f.exe"},
+      {"http", false, kSourceNone, "http", "C:\\app\\http"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.location);
     const SourceResolution r = ResolveSource(c.location, c.qaMode, "9.9", "C:\\app", isFile);
     EXPECT_EQ(r.kind, c.kind);
     EXPECT_EQ(r.location, c.resolved);
-    EXPECT_EQ(r.deleteExtracted, c.deleteExtracted);
     EXPECT_EQ(r.missingPath, c.missing);
   }
 }

@@ -133,50 +133,65 @@ TEST(PackageChecks, ReadFromTheConfigurationValues) {
 }
 
 // Read as the installer reads the extracted file: only the first [runtime] section, keys of any
-// case, values trimmed and unquoted; LF-only text and a UTF-8 byte-order mark too.
-TEST(PackageChecks, OnlyAPlainHttpLocationWithoutAPinIsUnpinned) {
+// case, values trimmed and unquoted; LF-only text and a UTF-8 byte-order mark too. Only https:// and
+// a location that names no package count as pinned without a hash or a required signature.
+TEST(PackageChecks, ALocationIsPinnedOnlyByHttpsOrAHashOrASignature) {
   const std::string url = "WebFile=http://h/f.exe\r\n";
   const std::string hash = std::string("WebFileSha256=") + kAbcLower + "\r\n";
+  using P = LocationPin;
   struct Case {
     std::string text;
-    bool pinned;
+    LocationPin pin;
   };
   const Case cases[] = {
-      {"[runtime]\r\n" + url, false},
-      {"[runtime]\r\n" + url + hash, true},
-      {"[runtime]\r\n" + url + "WebFile64Sha256=" + kAbcLower, false},
-      {"[runtime]\r\n" + url + "WebFileSha256=\"" + kAbcLower + "\"", true},
-      {"[runtime]\r\n" + url + "WebFileSha256=abc", false},
-      {"[runtime]\r\n" + url + hash + "RequireSignature=yes", false},
-      {"[runtime]\r\n" + url + "RequireSignature=1", true},
-      {"[runtime]\r\n" + url + "RequireSignature=0", false},
-      {"[runtime]\r\n" + url + "SignerName=Quillmoor", true},
-      {"[runtime]\r\n" + url + "SignerThumbprint=" + kAbcUpper, true},
-      {std::string("[RunTime]\nwebfile = http://h/f.exe\nWEBFILESHA256 = ") + kAbcLower, true},
-      {"\xEF\xBB\xBF[runtime]\n" + url, false},
-      {"[other]\r\n" + hash + "[runtime]\r\n" + url + "[runtime]\r\n" + hash, false},
-      {"[runtime]\r\nWebFile=https://h/f.exe", true},
-      {"[runtime]\r\nWebFile=httpS://h/f.exe", true},  // fetched over TLS all the same
-      {"[runtime]\r\nWebFile=http:h/f.exe", false},     // no URL, yet taken for one: fails closed
-      {"[runtime]\r\nWebFile=httph/f.exe", false},      // fetched as http://httph/f.exe
-      {"[runtime]\r\nCaption=x\r" + url, false},
-      {"[runtime]\r\n[note\r\n" + url, false},
-      {"[runtime]\r\nWebFile=HTTP://h/f.exe", true},  // no URL to the installer: a local name
-      {"[runtime]\r\nWebFile=32\\f.exe", true},
-      {"[other]\r\n" + url, true},
+      {"[runtime]\r\n" + url, P::kPlainHttp},
+      {"[runtime]\r\n" + url + hash, P::kPinned},
+      {"[runtime]\r\n" + url + "WebFile64Sha256=" + kAbcLower, P::kPlainHttp},
+      {"[runtime]\r\n" + url + "WebFileSha256=\"" + kAbcLower + "\"", P::kPinned},
+      {"[runtime]\r\n" + url + "WebFileSha256=abc", P::kPlainHttp},
+      {"[runtime]\r\n" + url + hash + "RequireSignature=yes", P::kPlainHttp},
+      {"[runtime]\r\n" + url + "RequireSignature=1", P::kPinned},
+      {"[runtime]\r\n" + url + "RequireSignature=0", P::kPlainHttp},
+      {"[runtime]\r\n" + url + "SignerName=Quillmoor", P::kPinned},
+      {"[runtime]\r\n" + url + "SignerThumbprint=" + kAbcUpper, P::kPinned},
+      {std::string("[RunTime]\nwebfile = http://h/f.exe\nWEBFILESHA256 = ") + kAbcLower, P::kPinned},
+      {"\xEF\xBB\xBF[runtime]\n" + url, P::kPlainHttp},
+      {"[other]\r\n" + hash + "[runtime]\r\n" + url + "[runtime]\r\n" + hash, P::kPlainHttp},
+      {"[runtime]\r\nWebFile=https://h/f.exe", P::kPinned},
+      {"[runtime]\r\nWebFile=httpS://h/f.exe", P::kPinned},  // fetched over TLS all the same
+      {"[runtime]\r\nWebFile=http:h/f.exe\r\n" + hash, P::kUnparsableUrl},
+      {"[runtime]\r\nWebFile=httph/f.exe", P::kUnparsableUrl},
+      {"[runtime]\r\nCaption=x\r" + url, P::kPlainHttp},  // a CR ends a line too
+      {"[runtime]\r\n[note\r\n" + url, P::kPlainHttp},  // no section without its "]"
+      // URL texts the parser rejects: the download would fetch "http://" + the text over plain
+      // http, so nothing pins them, not even a hash.
+      {"[runtime]\r\nWebFile=httpfoo/f.exe\r\n" + hash, P::kUnparsableUrl},
+      {"[runtime]\r\nWebFile=http:/h/f.exe", P::kUnparsableUrl},
+      {"[runtime]\r\nWebFile=https://h:0/f.exe", P::kUnparsableUrl},
+      // No URL to the installer: a package beside it, started as administrator like a download.
+      {"[runtime]\r\nWebFile=HTTP://h/f.exe", P::kLocalFile},
+      {"[runtime]\r\nWebFile=http", P::kLocalFile},
+      {"[runtime]\r\nWebFile=32\\f.exe", P::kLocalFile},
+      {"[runtime]\r\nWebFile=32\\f.exe\r\n" + hash, P::kPinned},
+      {"[runtime]\r\nWebFile=32\\f.exe\r\nRequireSignature=1", P::kPinned},
+      {"[runtime]\r\nWebFile=32\\f.exe\r\nWebFileSha256=abc", P::kLocalFile},
+      // Nothing to start: no location, or one that names the installer's own folder.
+      {"[other]\r\n" + url, P::kPinned},
+      {"[runtime]\r\nWebFile= \\ ", P::kPinned},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
-    EXPECT_EQ(IsLocationPinned(c.text, "WebFile"), c.pinned);
+    EXPECT_EQ(ClassifyLocationPin(c.text, "WebFile"), c.pin);
+    EXPECT_EQ(IsLocationPinned(c.text, "WebFile"), c.pin == P::kPinned);
   }
   // A mirror is pinned by its location's hash or a signature, each address on its own.
   const std::string mirror = "WebFileMirror=http://m/f.exe\r\n";
-  const Case mirrorCases[] = {{"[runtime]\r\n" + url + mirror + hash, true},
-                              {"[runtime]\r\n" + url + mirror + "WebFile64Sha256=" + kAbcLower, false},
-                              {"[runtime]\r\nWebFile=https://h/f.exe\r\n" + mirror, false}};
+  const Case mirrorCases[] = {{"[runtime]\r\n" + url + mirror + hash, P::kPinned},
+                              {"[runtime]\r\n" + url + mirror + "WebFile64Sha256=" + kAbcLower, P::kPlainHttp},
+                              {"[runtime]\r\nWebFile=https://h/f.exe\r\n" + mirror, P::kPlainHttp}};
   for (const Case& c : mirrorCases) {
     SCOPED_TRACE(c.text);
-    EXPECT_EQ(IsLocationPinned(c.text, "WebFileMirror"), c.pinned);
+    EXPECT_EQ(ClassifyLocationPin(c.text, "WebFileMirror"), c.pin);
   }
 }
 

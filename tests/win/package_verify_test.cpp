@@ -202,8 +202,9 @@ TEST_F(PackageVerify, ChecksAskOnlyWhatIsConfigured) {
   struct Case {
     const char* what;
     PackageChecks checks;
-    std::string refusal;
+    std::string refusal;  // empty: passes
     bool changedSinceWritten = false;
+    const char* writtenBy = "download";
   };
   PackageChecks none;
   PackageChecks right;
@@ -225,12 +226,16 @@ TEST_F(PackageVerify, ChecksAskOnlyWhatIsConfigured) {
       {"right hash, no signature", rightHashAndSignature, "Package signature not valid: " + path + " (0x800B0100)"},
       {"malformed configuration", malformed, "Malformed WebFileSha256 value in the configuration"},
       {"changed since the download wrote it", none, "Package changed after download: " + path, true},
+      {"changed since the copy wrote it", right, "Package changed after copy: " + path, true, "copy"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     UniqueHandle held = HoldPackage(path);
     ASSERT_TRUE(held);
-    EXPECT_EQ(CheckHeldPackage(held.get(), path, c.changedSinceWritten ? other : actual, c.checks), c.refusal);
+    const PackageVerdict verdict =
+        CheckHeldPackage(held.get(), path, c.changedSinceWritten ? other : actual, c.writtenBy, c.checks);
+    EXPECT_EQ(verdict.passed, c.refusal.empty());
+    EXPECT_EQ(verdict.refusal, c.refusal);
   }
 }
 
@@ -249,9 +254,77 @@ TEST_F(PackageVerify, FilesWithoutAValidSignatureAreNotTrusted) {
     SCOPED_TRACE(c.name);
     UniqueHandle held = HoldPackage(Path(c.name));
     ASSERT_TRUE(held);
-    std::string signer = "unchanged", thumbprint = "unchanged";
+    std::wstring signer = L"unchanged";
+    std::string thumbprint = "unchanged";
     EXPECT_EQ(VerifyHeldSignature(held.get(), Path(c.name), signer, thumbprint), c.status);
-    EXPECT_EQ(signer + thumbprint, "unchangedunchanged");
+    EXPECT_EQ(signer, L"unchanged");
+    EXPECT_EQ(thumbprint, "unchanged");
+  }
+}
+
+// The configured signer is compared with the certificate's name as the certificate holds it: a
+// look-alike that the ANSI name API would map to a plain letter (best fit) is another signer, and
+// the records show it as "?" rather than as the letter it resembles.
+TEST_F(PackageVerify, SignerNamesAreComparedWithoutBestFit) {
+  struct Case {
+    const wchar_t* signer;
+    const char* configured;
+    bool matches;
+    const char* recorded;
+  };
+  const Case cases[] = {
+      {L"Quillmoor Test Signer", "Quillmoor Test Signer", true, "Quillmoor Test Signer"},
+      {L"Quillmoor", "quillmoor", false, "Quillmoor"},
+      {L"Qu\x0456llmoor", "Quillmoor", false, "Qu?llmoor"},    // CYRILLIC SMALL LETTER BYELORUSSIAN-UKRAINIAN I
+      {L"\xFF31uillmoor", "Quillmoor", false, "?uillmoor"},     // FULLWIDTH LATIN CAPITAL LETTER Q
+      {L"Quillmoor", "Quillmoor ", false, "Quillmoor"},
+      {L"", "", true, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.configured);
+    EXPECT_EQ(SignerNameMatches(c.signer, c.configured), c.matches);
+    EXPECT_EQ(SignerNameText(c.signer), c.recorded);
+  }
+}
+
+// A package beside the installer is copied while nobody can write it, and what was written is
+// hashed as it is written; a source that another process holds open for writing is not copied.
+TEST_F(PackageVerify, CopiesTheSourceOnlyWhileNobodyWritesIt) {
+  const std::string content(200000, 'p');
+  Write("source.exe", content);
+  const std::string target = Path("copy.exe");
+  struct Case {
+    const char* what;
+    const char* source;
+    bool heldForWriting;
+    DWORD error;  // 0: copied
+  };
+  const Case cases[] = {
+      {"copied", "source.exe", false, 0},
+      {"another process writes it", "source.exe", true, ERROR_SHARING_VIOLATION},
+      {"no such file", "absent.exe", false, ERROR_FILE_NOT_FOUND},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    DeleteFileA(target.c_str());
+    UniqueHandle writer;
+    if (c.heldForWriting) {
+      writer.reset(CreateFileA(Path(c.source).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, 0, nullptr));
+      ASSERT_TRUE(writer);
+    }
+    Sha256Digest written = {};
+    DWORD error = 0;
+    EXPECT_EQ(CopyHeldFile(Path(c.source), target, written, error), c.error == 0 ? TRUE : FALSE);
+    if (c.error == 0) {
+      EXPECT_EQ(Read("copy.exe"), content);
+      Sha256 expected;
+      expected.Update(reinterpret_cast<const unsigned char*>(content.data()), content.size());
+      EXPECT_EQ(written, expected.Finish());
+    } else {
+      EXPECT_EQ(error, c.error);
+      EXPECT_EQ(GetFileAttributesA(target.c_str()), INVALID_FILE_ATTRIBUTES) << "no copy is left";
+    }
   }
 }
 

@@ -150,6 +150,9 @@ TEST_F(Stampcfg, FailuresEndWithTheirExitCodeAndSayWhy) {
   Write("unpinned.ini", kConfig);
   Write("unpinned-mirror.ini", "[runtime]\r\nWebFile64=https://a.example/p.exe\r\n"
                                "WebFile64Mirror=http://b.example/p.exe\r\n");
+  Write("local.ini", "[runtime]\r\nWebFile64=64\\package.exe\r\n");
+  Write("unparsable.ini", "[runtime]\r\nWebFile64=http:/mirror.example/pkg/alt64.exe\r\nWebFile64Sha256=" +
+                              std::string(64, 'a') + "\r\n");
   Write("text.exe", "MZ but nothing more");
   CopyOfSetup("locked.exe");
   // Open for reading and shared only for reading, as a running installer would be: stampcfg can
@@ -185,6 +188,11 @@ TEST_F(Stampcfg, FailuresEndWithTheirExitCodeAndSayWhy) {
       {"http mirror without a pin",
        Quote(Path("setup.exe")) + " " + Quote(Path("unpinned-mirror.ini")), 7,
        "WebFile64Mirror is an http:// URL that nothing pins; add WebFile64Sha256"},
+      {"local location without a pin", Quote(Path("setup.exe")) + " " + Quote(Path("local.ini")), 7,
+       "WebFile64 names a package beside the installer that nothing pins; add WebFile64Sha256"},
+      {"location the installer cannot parse, with a hash",
+       Quote(Path("setup.exe")) + " " + Quote(Path("unparsable.ini")), 7,
+       "WebFile64 is no URL the installer can parse (it would fetch it over plain http); correct it"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

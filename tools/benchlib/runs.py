@@ -28,7 +28,7 @@ class InstallerRun:
         installer = world.installer(size, silent)
         world.prefix.reset_records()
         clear_payload_starts(world.prefix)
-        world.target.unlink(missing_ok=True)
+        world.clear_targets()
         self.visible_after = None
 
         def watch(elapsed):
@@ -43,7 +43,7 @@ class InstallerRun:
             err.seek(0)
             trace = err.read().decode("utf-8", errors="replace")
         whole = not self.run.timed_out and world.target.exists() and world.target.stat().st_size == size
-        world.target.unlink(missing_ok=True)
+        world.clear_targets()
         writes = timed_writes(trace)
         status = [w for w in writes if names_file(w[4], STATUS_FILE)]
         self.status_writes = len(status)

@@ -21,8 +21,17 @@ class World:
             raise RuntimeError("no wineserver for the prefix")
         self.display = Display(self.prefix.env["DISPLAY"])
         self.installers = {}
-        self.target = self.prefix.temp_dir / TARGET_NAME
         self.scratch = self.prefix.temp_dir / "bench.out"
+
+    @property
+    def target(self):
+        """The last run's package in its working folder (named by its install log); a path that does
+        not exist when the run named none."""
+        return self.prefix.target(TARGET_NAME) or self.prefix.system_temp / "vkinst-none" / TARGET_NAME
+
+    def clear_targets(self):
+        """Takes away what the runs left in their working folders."""
+        self.prefix.clear_work_folders()
 
     def url(self, size):
         return self.server_http.url(f"/files/{size}.exe")
@@ -40,5 +49,5 @@ class World:
         for installer in self.installers.values():
             installer.remove()
         self.display.close()
-        for path in (self.target, self.scratch):
-            path.unlink(missing_ok=True)
+        self.clear_targets()
+        self.scratch.unlink(missing_ok=True)

@@ -6,8 +6,10 @@
 // The installer is copied to <output.exe> first when that is given, otherwise it is changed in
 // place. Resource "INI" 135 becomes the bytes of <config.ini> followed by one NUL. The text is
 // taken as it is: the installer's INI reader accepts CRLF and LF line ends alike. A configuration
-// that would download over plain http:// what nothing pins (no SHA-256, no required signature) is
-// refused unless --allow-unverified says so: anyone on the path could choose what runs elevated.
+// whose package nothing pins (no SHA-256, no required signature) is refused unless
+// --allow-unverified says so: an http:// URL (anyone on the path could choose what runs elevated),
+// a package beside the installer (anyone who can write there could), or a URL the installer cannot
+// parse (it would fetch it over plain http).
 #include <windows.h>
 
 #include <cstdio>
@@ -92,9 +94,10 @@ int main(int argc, char** argv) {
         "Replaces the installer's configuration (resource INI %d) with the text of\n"
         "<config.ini>. With <output.exe> the installer is copied there first and left\n"
         "unchanged; without it the installer itself is changed. A WebFile or WebFile64 (or\n"
-        "its mirror, WebFileMirror or WebFile64Mirror) that is an http:// URL needs its\n"
-        "SHA-256 (WebFileSha256, WebFile64Sha256) or a required signature, unless\n"
-        "--allow-unverified is given.\n"
+        "its mirror, WebFileMirror or WebFile64Mirror) that is an http:// URL or names a\n"
+        "package beside the installer needs its SHA-256 (WebFileSha256, WebFile64Sha256) or\n"
+        "a required signature, and one the installer cannot parse as a URL is refused,\n"
+        "unless --allow-unverified is given.\n"
         "Exit codes: 0 done, 1 usage, 2 configuration unreadable, 3 installer unreadable,\n"
         "4 installer not an executable, 5 copy failed, 6 resource update failed,\n"
         "7 package location not pinned.\n",
@@ -119,19 +122,25 @@ int main(int argc, char** argv) {
   const std::string read = config.substr(0, config.find('\0'));
   bool unpinned = false;
   for (const char* key : kLocationKeys) {
-    if (IsLocationPinned(read, key)) continue;
+    const LocationPin pin = ClassifyLocationPin(read, key);
+    if (pin == LocationPin::kPinned) continue;
     unpinned = true;
-    if (allow_unverified) {
-      std::fprintf(stderr,
-                   "stampcfg: warning: %s is an http:// URL that nothing pins (no %s, no required "
-                   "signature); stamped unverified as --allow-unverified asks\n",
-                   key, HashKeyFor(key).c_str());
+    const std::string hashKey = HashKeyFor(key);
+    std::string what, remedy;
+    if (pin == LocationPin::kUnparsableUrl) {
+      what = "is no URL the installer can parse (it would fetch it over plain http)";
+      remedy = "correct it";
     } else {
-      std::fprintf(stderr,
-                   "stampcfg: %s is an http:// URL that nothing pins; add %s (the package's "
-                   "SHA-256, 64 hex digits) or RequireSignature=1, use https://, or pass "
-                   "--allow-unverified\n",
-                   key, HashKeyFor(key).c_str());
+      what = pin == LocationPin::kPlainHttp ? "is an http:// URL that nothing pins"
+                                            : "names a package beside the installer that nothing pins";
+      remedy = "add " + hashKey + " (the package's SHA-256, 64 hex digits) or RequireSignature=1";
+      if (pin == LocationPin::kPlainHttp) remedy += ", use https://";
+    }
+    if (allow_unverified) {
+      std::fprintf(stderr, "stampcfg: warning: %s %s; stamped unverified as --allow-unverified asks\n", key,
+                   what.c_str());
+    } else {
+      std::fprintf(stderr, "stampcfg: %s %s; %s, or pass --allow-unverified\n", key, what.c_str(), remedy.c_str());
     }
   }
   if (unpinned && !allow_unverified) return kUnpinned;

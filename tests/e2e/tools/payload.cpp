@@ -1,6 +1,7 @@
 // payload: the package the end-to-end tests let the installer download and start. It opens no
-// window; each start appends one line "<own path>\t<command line>\r\n" to the file named by the
-// environment variable PAYLOAD_RECORD, or to C:\payload-started.txt, and exits. Zero bytes
+// window; each start appends one line "<own path>\t<command line>\t<working directory>\t<temporary
+// directory>\r\n" to the file named by the environment variable PAYLOAD_RECORD, or to
+// C:\payload-started.txt, and exits. Zero bytes
 // appended to the image (to reach a package size) do not change what it does.
 #include <windows.h>
 
@@ -15,7 +16,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
 
   char self[MAX_PATH] = "";
   GetModuleFileNameA(nullptr, self, sizeof self);
-  std::string line = std::string(self) + "\t" + GetCommandLineA() + "\r\n";
+  char directory[MAX_PATH] = "", temp[MAX_PATH] = "";
+  GetCurrentDirectoryA(sizeof directory, directory);
+  GetTempPathA(sizeof temp, temp);
+  std::string line = std::string(self) + "\t" + GetCommandLineA() + "\t" + directory + "\t" + temp + "\r\n";
 
   // One write per start, so that starts close together never interleave their lines.
   UniqueHandle file(CreateFileA(record, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,

@@ -65,9 +65,10 @@ int main(int argc, char** argv) {
   if (command == "verify") {
     UniqueHandle file = HoldPackage(argv[2]);
     if (!file) return 2;
-    std::string signer, thumbprint;
+    std::wstring signer;
+    std::string thumbprint;
     const LONG status = VerifyHeldSignature(file.get(), argv[2], signer, thumbprint);
-    printf("0x%08lX %s\n", static_cast<unsigned long>(status), signer.c_str());
+    printf("0x%08lX %s\n", static_cast<unsigned long>(status), SignerNameText(signer).c_str());
     return status == 0 ? 0 : 1;
   }
   if (command != "add" && command != "remove" && command != "contains") return 2;
