@@ -202,6 +202,8 @@ bool CHttpDownloadDlg::CopyBody() {
   } while (!StopRequested());
 
   if (!StopRequested() && sizeKnown && total < size) return FailWithError(IDS_ERR_DOWNLOAD, kTruncatedBodyError);
+  long flushError = 0;
+  if (!StopRequested() && !m_fileTarget.Flush(flushError)) return FailWithError(IDS_ERR_DOWNLOAD, flushError);
   HandOverTarget(written);
   return PostDone(0);
 }
