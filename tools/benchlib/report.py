@@ -61,7 +61,7 @@ def _flaky_rows(runs):
         limit = verdicts.get(name, (None, None, None))[2]
         yield (name, "whole" if run.complete else "**not whole**", run.requests, ", ".join(map(str, run.statuses)),
                f"{run.bytes_per_byte:.4f}", f"{run.run.wall:.2f}", run.backoffs if run.kind == "cut" else "",
-               fmt(limit))
+               fmt(limit) if run.kind == "cut" else "")
 
 
 def flaky_budgets(runs):
