@@ -9,6 +9,7 @@ import subprocess
 import threading
 import time
 
+from harness import INSTALL_LOG, entries, read_ini
 from servers import ScriptedServer
 from wintools import payload_starts, wait_for_starts
 
@@ -22,10 +23,11 @@ CURL_DELAY = 2
 # whole file again each time, -C - or not: it resumes only when started again, so it runs in a loop.
 CURL_LOOP = (f'for attempt in $(seq 0 {RETRIES}); do curl -s -C - -o "$0" "$1" && exit 0; sleep {CURL_DELAY}; done; '
              "exit 1")
-# The installer's waits before its further attempts: 2 s, doubling, at most 30 s.
-BACKOFF_FIRST, BACKOFF_CAP = 2, 30
-# A cut run waits through its back-offs on top of the transfer.
-CUT_RUN_TIMEOUT = 240 + sum(min(BACKOFF_FIRST << n, BACKOFF_CAP) for n in range(RETRIES))
+# A cut run waits through its back-offs on top of the transfer: at most 30 s before each attempt.
+CUT_RUN_TIMEOUT = 240 + 30 * RETRIES
+# The installer's status line before a further attempt says how long it waits, as string 117 or
+# 118 puts it ("Connection lost, trying again in 8 seconds (attempt 2 of 4)...").
+_ANNOUNCED_WAIT = re.compile(r"trying again in (\d+) seconds \(attempt ")
 _RANGE = re.compile(r"^bytes=(\d+)-(\d*)$")
 _REASONS = {200: "OK", 206: "Partial Content", 416: "Range Not Satisfiable"}
 
@@ -125,11 +127,10 @@ class FlakyServer:
         return self.server.url(self.paths[kind])
 
 
-def backoffs(client, further_attempts):
-    """Seconds a client's schedule waits before `further_attempts` further attempts."""
-    if client == "curl":
-        return CURL_DELAY * further_attempts
-    return sum(min(BACKOFF_FIRST << n, BACKOFF_CAP) for n in range(further_attempts))
+def announced_waits(prefix):
+    """The seconds of every wait the installer's install log announced, in order."""
+    log = read_ini(prefix.drive_c / INSTALL_LOG)
+    return [int(m[1]) for _, _, text in entries(log) for m in [_ANNOUNCED_WAIT.search(text)] if m]
 
 
 class FlakyRun:
@@ -147,13 +148,15 @@ class FlakyRun:
         self.requests = len(route.answers)
         self.statuses = [status for _, status, _, _ in route.answers]
         self.bytes_per_byte = route.bytes_sent / route.size
-        self.backoffs = backoffs(client, max(0, self.requests - 1))
+        if client == "curl":
+            self.backoffs = CURL_DELAY * max(0, self.requests - 1)
 
     def _installer(self, world, url, size, digest):
         keys = {"Retries": str(RETRIES)} if self.kind == "cut" else {}
         result = InstallerRun(world, size, silent=True, location=url, keys=keys,
                               timeout=CUT_RUN_TIMEOUT, keep_digest=True)
         self.run = result.run
+        self.backoffs = sum(announced_waits(world.prefix))
         started = wait_for_starts(world.prefix, 1) if result.complete else payload_starts(world.prefix)
         self.complete = result.complete and result.digest == digest and bool(started)
 
