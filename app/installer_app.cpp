@@ -122,6 +122,8 @@ void CInstallerApp::DownloadAndLaunch(int sourceKind) {
   dialog.m_nShowUI = m_config.showUI;
   dialog.m_strQaVersion = m_config.qaVersion;
   dialog.m_pTrayIcon = &m_trayIcon;
+  dialog.m_nRetries = m_config.retries;
+  dialog.m_strMirrorUrl = m_config.mirror;
 
   std::string targetPath;
   JoinPath(targetPath, tempDir, {("~" + m_strAppName + ".exe").c_str()});

@@ -22,7 +22,11 @@ bool IsTooSmallToRun(uint32_t fileSize) { return fileSize <= kLargestRefusedPack
 
 std::string MalformedValueText(const std::string& key) { return "Malformed " + key + " value in the configuration"; }
 
-std::string HashKeyFor(const std::string& locationKey) { return locationKey + "Sha256"; }
+std::string HashKeyFor(const std::string& locationKey) {
+  static const char kMirror[] = "Mirror";
+  const size_t base = locationKey.size() - (locationKey.ends_with(kMirror) ? sizeof kMirror - 1 : 0);
+  return locationKey.substr(0, base) + "Sha256";
+}
 
 bool ParseSha256(const std::string& text, Sha256Digest& digest) {
   if (text.size() != 2 * digest.size()) return false;

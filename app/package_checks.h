@@ -33,7 +33,8 @@ struct PackageChecks {
 std::string MalformedValueText(const std::string& key);
 
 // The hash key that goes with a location key: "WebFile" -> "WebFileSha256",
-// "WebFile64" -> "WebFile64Sha256".
+// "WebFile64" -> "WebFile64Sha256". A mirror is the same package, pinned by the same key:
+// "WebFileMirror" -> "WebFileSha256", "WebFile64Mirror" -> "WebFile64Sha256".
 std::string HashKeyFor(const std::string& locationKey);
 
 // Exactly 64 hex digits, of either case, give the digest (first byte first). Anything else (another
@@ -52,9 +53,10 @@ PackageChecks ReadPackageChecks(const std::string& hashKey, const std::string& h
                                 const std::string& requireSignature, const std::string& signerName,
                                 const std::string& signerThumbprint);
 
-// Whether what `locationKey` ("WebFile" or "WebFile64") names in the configuration text
+// Whether what `locationKey` ("WebFile", "WebFile64" or a mirror key) names in the configuration text
 // `configText` (section "runtime", read as GetPrivateProfileStringA reads the extracted file) is
 // pinned. Only a plain http:// URL can be unpinned: it is, unless the text holds a usable SHA-256
 // under HashKeyFor(locationKey) or asks for a signature (RequireSignature=1, SignerName,
-// SignerThumbprint), every value usable. Local paths and https:// URLs count as pinned.
+// SignerThumbprint), every value usable. Local paths and https:// URLs count as pinned. Each address
+// is judged on its own: a pinned location does not pin its mirror, nor the other way round.
 bool IsLocationPinned(const std::string& configText, const std::string& locationKey);

@@ -3,10 +3,12 @@
 #include <windows.h>
 
 #include "app/config_source.h"
+#include "download/retry_rules.h"
 #include "framework/app.h"
 #include "framework/file.h"
 #include "framework/handle.h"
 #include "framework/resources.h"
+#include "framework/url.h"
 #include "probes/version_probes.h"
 #include "records/records.h"
 #include "res/resource.h"
@@ -47,6 +49,15 @@ bool WriteWholeFile(HANDLE file, const std::string& text) {
   DWORD written = 0;
   return WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
          written == text.size();
+}
+
+// An http:// or https:// URL the download can request: a mirror must be one.
+bool IsDownloadUrl(const std::string& url) {
+  uint32_t service = 0;
+  std::string server, object;
+  uint16_t port = 0;
+  return IsHttpLocation(url) && AfxParseURL(url.c_str(), service, server, object, port) &&
+         (service == AFX_INET_SERVICE_HTTP || service == AFX_INET_SERVICE_HTTPS);
 }
 
 void ReportUnusableFile(const char* what, const std::string& fileName) {
@@ -91,11 +102,19 @@ int ReadRuntimeConfig(const ConfigReadInputs& inputs, RuntimeConfig& config) {
   const std::string hashKey = HashKeyFor(locationKey);
   config.checks = ReadPackageChecks(hashKey, ReadText(hashKey.c_str(), fileName), ReadText("RequireSignature", fileName),
                                     ReadText("SignerName", fileName), ReadText("SignerThumbprint", fileName));
+  const std::string mirrorKey = std::string(locationKey) + "Mirror";
+  config.mirror = ReadText(mirrorKey.c_str(), fileName);
+  const bool retriesUsable = ParseRetries(ReadText("Retries", fileName), config.retries);
+  if (config.checks.malformedKey.empty() && !retriesUsable) config.checks.malformedKey = "Retries";
+  if (config.checks.malformedKey.empty() && !config.mirror.empty() && !IsDownloadUrl(config.mirror)) {
+    config.checks.malformedKey = mirrorKey;
+  }
   file.reset();
 
   const bool qaUrl = inputs.qaMode && IsHttpLocation(config.location);
   if (qaUrl) {
     config.qaVersion = !inputs.qaValue.empty() ? inputs.qaValue : GetFileVersionString(inputs.modulePath.c_str());
+    if (!config.mirror.empty()) config.mirror = RewriteQaUrl(config.mirror, config.qaVersion);
   }
   const SourceResolution source =
       ResolveSource(config.location, inputs.qaMode, config.qaVersion, inputs.moduleDirectory, IsFile);

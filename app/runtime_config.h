@@ -13,7 +13,10 @@ struct RuntimeConfig {
   int showUI = 0;                // "progressbar" (default 1); 0 until the configuration is read
   std::string qaVersion;         // the version in a QA URL; empty unless QA mode applies to a URL
   PackageChecks checks;          // "WebFileSha256" or "WebFile64Sha256" (as the location key),
-                                 // "RequireSignature", "SignerName", "SignerThumbprint"
+                                 // "RequireSignature", "SignerName", "SignerThumbprint"; a
+                                 // malformed "Retries" or mirror is named there too
+  int retries = 0;               // "Retries": further attempts of a failed transfer (0 to 10)
+  std::string mirror;            // "WebFileMirror" or "WebFile64Mirror" (QA-rewritten); "" for none
 };
 
 // What the reader needs from the application object.

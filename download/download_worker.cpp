@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "download/http_download_dlg.h"
+#include "download/retry_rules.h"
 #include "framework/app.h"
 #include "framework/error_text.h"
 #include "framework/format.h"
@@ -17,8 +18,11 @@ namespace {
 constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION |
                                 INTERNET_FLAG_NO_AUTO_REDIRECT;
 constexpr int kMaxRedirects = 10;
+constexpr long kRangeNotSatisfiable = 416;
 constexpr DWORD kBlockSize = 1024;
 constexpr DWORD kDrainBlockSize = 50;
+// How often a back-off looks at the stop flag: a stop ends the wait at once, for the user's eye.
+constexpr DWORD kStopPollMs = 50;
 // A body that ends before its announced length: the connection ended early.
 constexpr long kTruncatedBodyError = ERROR_INTERNET_CONNECTION_ABORTED;
 
@@ -33,6 +37,31 @@ BOOL LookUpErrorText(long number, std::string& text, bool fromWinInet) {
   HMODULE wininet = GetModuleHandleA("WinINet.dll");
   if (wininet == nullptr) return FALSE;
   return LookUpMessageText(static_cast<DWORD>(number), fromWinInet ? wininet : nullptr, "", text);
+}
+
+// Failures of the network or of the server's end of the connection, which may well not happen
+// again: no connection, a reset or abort, a name that did not resolve, a time-out. WinINet also
+// passes on the socket's own errors for a reset or a refused connection.
+bool IsRetryableError(long number) {
+  switch (number) {
+    case ERROR_INTERNET_TIMEOUT:
+    case ERROR_INTERNET_NAME_NOT_RESOLVED:
+    case ERROR_INTERNET_CANNOT_CONNECT:
+    case ERROR_INTERNET_CONNECTION_ABORTED:
+    case ERROR_INTERNET_CONNECTION_RESET:
+    case ERROR_HTTP_INVALID_SERVER_RESPONSE:
+    case ERROR_INTERNET_DISCONNECTED:
+    case ERROR_INTERNET_SERVER_UNREACHABLE:
+    case WSAECONNABORTED:
+    case WSAECONNRESET:
+    case WSAETIMEDOUT:
+    case WSAECONNREFUSED:
+    case WSAEHOSTUNREACH:
+    case WSAENETUNREACH:
+      return true;
+    default:
+      return false;
+  }
 }
 
 bool IsRedirect(long status) {
@@ -66,87 +95,192 @@ UINT __cdecl CHttpDownloadDlg::DownloadWorkerProc(LPVOID param) {
 }
 
 void CHttpDownloadDlg::RunDownload() {
-  if (!OpenSession() || !ContinueUnlessStopped()) return;
-  if (!OpenConnection() || !ContinueUnlessStopped()) return;
+  AttemptOutcome outcome = OpenSession();
+  if (outcome.kind == AttemptOutcome::kGoOn) outcome = RunAttempts();
+  Finish(outcome);
+}
+
+CHttpDownloadDlg::AttemptOutcome CHttpDownloadDlg::RunAttempts() {
+  std::string address = m_strSourceUrl;
+  bool mirrorLeft = !m_strMirrorUrl.empty();
+  const int attempts = 1 + m_nRetries;
+  for (int attempt = 1;; ++attempt) {
+    const AttemptOutcome outcome = RunAttempt(address);
+    if (outcome.kind != AttemptOutcome::kFailed) return outcome;
+    const bool notFound = outcome.exit == AttemptOutcome::kHttpStatus && outcome.number == HTTP_STATUS_NOT_FOUND;
+    if (outcome.retryable && !notFound && attempt < attempts) {
+      LogFurtherAttempt(address, attempt + 1, attempts, outcome);
+      if (!WaitBeforeAttempt(outcome, attempt + 1, attempts)) return AttemptOutcome{AttemptOutcome::kStopped};
+      continue;
+    }
+    // The mirror: the same package from another address, from byte 0, credentials asked anew.
+    if (!mirrorLeft || !(outcome.retryable || notFound)) return outcome;
+    mirrorLeft = false;
+    address = m_strMirrorUrl;
+    attempt = 0;
+    m_transfer.Forget();
+    m_transfer.ForgetServerCredentials();
+    LogFurtherAttempt(address, 1, attempts, outcome);
+  }
+}
+
+CHttpDownloadDlg::AttemptOutcome CHttpDownloadDlg::RunAttempt(std::string& address) {
+  AttemptOutcome outcome = ConnectTo(address);
+  if (outcome.kind != AttemptOutcome::kGoOn) return outcome;
+  if (StopRequested()) return AttemptOutcome{AttemptOutcome::kStopped};
   StartAnimation();
   RecordStatus("Target", m_strRequestPath);
-  if (!OpenRequest()) return;
-  for (int redirects = 0;;) {  // one pass per request: the first, each redirect, and the "~" fallback
+  const std::string resume = m_transfer.NextRequestHeaders();
+  outcome = OpenRequest();
+  for (int redirects = 0; outcome.kind == AttemptOutcome::kGoOn;) {  // one pass per request
     long status = 0;
-    if (!ContinueUnlessStopped() || !SendAnsweringCredentials(status)) return;
-    if (status == HTTP_STATUS_OK) break;
-    const bool goOn = IsRedirect(status) ? FollowRedirect(status, ++redirects) : TryWithoutTilde(status);
-    if (!goOn) return;
+    if (StopRequested()) return AttemptOutcome{AttemptOutcome::kStopped};
+    outcome = SendAnsweringCredentials(resume, status);
+    if (outcome.kind != AttemptOutcome::kGoOn) break;
+    bool sizeKnown = false;
+    uint32_t size = 0;
+    if (status == HTTP_STATUS_OK || (status == HTTP_STATUS_PARTIAL_CONTENT && !resume.empty())) {
+      outcome = status == HTTP_STATUS_OK ? StartWholeBody(size, sizeKnown) : CheckResumedBody(size, sizeKnown);
+      return outcome.kind == AttemptOutcome::kGoOn ? CopyBody(sizeKnown, size) : outcome;
+    }
+    if (status == kRangeNotSatisfiable && !resume.empty()) {
+      m_transfer.Forget();  // the validator no longer leads anywhere: start again at byte 0
+      outcome = StatusFailure(status);
+      outcome.retryable = true;
+      break;
+    }
+    if (IsRedirect(status)) {
+      outcome = FollowRedirect(status, ++redirects);
+      continue;
+    }
+    outcome = TryWithoutTilde(status);
+    if (outcome.kind != AttemptOutcome::kGoOn) break;
+    address = FormatUrl({m_dwUrlService, m_strHost, m_nHostPort, m_strRequestPath});
   }
-  CopyBody();
+  return outcome;
 }
 
-bool CHttpDownloadDlg::OpenSession() {
-  m_hSession.reset(InternetOpenA(AfxGetAppName(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  if (!m_hSession) return FailWithError(IDS_ERR_SESSION, 0);
-  if (!ContinueUnlessStopped()) return false;
-  if (InternetSetStatusCallback(m_hSession.get(), InternetStatusThunk) == INTERNET_INVALID_STATUS_CALLBACK) {
-    return FailWithError(IDS_ERR_SESSION, 0);
+bool CHttpDownloadDlg::WaitBeforeAttempt(const AttemptOutcome& failed, int attempt, int attempts) {
+  const uint32_t seconds =
+      failed.retryAfter >= 0 ? static_cast<uint32_t>(failed.retryAfter) : BackOffSeconds(attempt - 1);
+  // "2 of 4" in the words of string 117.
+  std::string count;
+  AfxFormatString2(count, IDS_BYTES_OF, FormatText("%d", attempt).c_str(), FormatText("%d", attempts).c_str());
+  ShowStatus(failed.exit == AttemptOutcome::kHttpStatus ? IDS_RETRY_SERVER : IDS_RETRY_CONNECTION,
+             FormatText("%u", seconds).c_str(), count.c_str());
+  for (uint32_t waited = 0; waited < seconds * 1000; waited += kStopPollMs) {
+    if (StopRequested()) return false;
+    Sleep(kStopPollMs);
   }
-  return true;
+  return !StopRequested();
 }
 
-bool CHttpDownloadDlg::OpenConnection() {
+void CHttpDownloadDlg::LogFurtherAttempt(const std::string& address, int attempt, int attempts,
+                                         const AttemptOutcome& failed) {
+  std::string reason;
+  if (failed.exit == AttemptOutcome::kHttpStatus) {
+    reason = FormatText("HTTP status %ld", failed.number);
+  } else if (failed.exit == AttemptOutcome::kNoResponse) {
+    reason = LoadResString(IDS_ERR_NO_RESPONSE);
+  } else if (!LookUpErrorText(failed.number, reason, true) && !LookUpErrorText(failed.number, reason, false)) {
+    reason = FormatText("Error %ld", failed.number);
+  }
+  const uint32_t from = m_transfer.NextRequestHeaders().empty() ? 0 : m_transfer.Position();
+  LogEvent(FormatText("Attempt %d of %d: %s from byte %u after: %s", attempt, attempts, address.c_str(), from,
+                      reason.c_str()),
+           LOG_INFO);
+}
+
+CHttpDownloadDlg::AttemptOutcome CHttpDownloadDlg::OpenSession() {
+  m_transfer.m_hSession.reset(InternetOpenA(AfxGetAppName(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  if (!m_transfer.m_hSession) return ErrorFailure(IDS_ERR_SESSION, 0);
+  if (StopRequested()) return AttemptOutcome{AttemptOutcome::kStopped};
+  if (InternetSetStatusCallback(m_transfer.m_hSession.get(), InternetStatusThunk) == INTERNET_INVALID_STATUS_CALLBACK) {
+    return ErrorFailure(IDS_ERR_SESSION, 0);
+  }
+  return AttemptOutcome{};
+}
+
+CHttpDownloadDlg::AttemptOutcome CHttpDownloadDlg::ConnectTo(const std::string& address) {
+  if (StopRequested()) return AttemptOutcome{AttemptOutcome::kStopped};
+  m_transfer.m_hRequest.reset();
+  m_transfer.m_hConnection.reset();
+  if (!AfxParseURL(address.c_str(), m_dwUrlService, m_strHost, m_strRequestPath, m_nHostPort)) {
+    return ErrorFailure(IDS_ERR_CONNECT, ERROR_INTERNET_INVALID_URL);
+  }
+  return OpenConnection();
+}
+
+CHttpDownloadDlg::AttemptOutcome CHttpDownloadDlg::OpenConnection() {
   const bool withLogin = !m_strLoginName.empty();
-  m_hConnection.reset(InternetConnectA(m_hSession.get(), m_strHost.c_str(), m_nHostPort,
-                                       withLogin ? m_strLoginName.c_str() : nullptr,
-                                       withLogin ? m_strLoginPassword.c_str() : nullptr, ServiceOf(m_dwUrlService), 0,
-                                       reinterpret_cast<DWORD_PTR>(this)));
-  if (!m_hConnection) return FailWithError(IDS_ERR_CONNECT, 0);
-  return true;
+  m_transfer.m_hConnection.reset(InternetConnectA(m_transfer.m_hSession.get(), m_strHost.c_str(), m_nHostPort,
+                                                  withLogin ? m_strLoginName.c_str() : nullptr,
+                                                  withLogin ? m_strLoginPassword.c_str() : nullptr,
+                                                  ServiceOf(m_dwUrlService), 0, reinterpret_cast<DWORD_PTR>(this)));
+  if (!m_transfer.m_hConnection) return ErrorFailure(IDS_ERR_CONNECT, 0);
+  return AttemptOutcome{};
 }
 
-bool CHttpDownloadDlg::OpenRequest() {
+CHttpDownloadDlg::AttemptOutcome CHttpDownloadDlg::OpenRequest() {
   static const char* acceptTypes[] = {"*/*", nullptr};
   const DWORD flags = kRequestFlags | (m_dwUrlService == AFX_INET_SERVICE_HTTPS ? INTERNET_FLAG_SECURE : 0);
-  m_hRequest.reset(HttpOpenRequestA(m_hConnection.get(), nullptr, m_strRequestPath.c_str(), nullptr, nullptr,
-                                    acceptTypes, flags, reinterpret_cast<DWORD_PTR>(this)));
-  if (!m_hRequest) return FailWithError(IDS_ERR_CONNECT, 0);
-  return true;
+  m_transfer.m_hRequest.reset(HttpOpenRequestA(m_transfer.m_hConnection.get(), nullptr, m_strRequestPath.c_str(),
+                                               nullptr, nullptr, acceptTypes, flags,
+                                               reinterpret_cast<DWORD_PTR>(this)));
+  if (!m_transfer.m_hRequest) return ErrorFailure(IDS_ERR_CONNECT, 0);
+  return AttemptOutcome{};
 }
 
-bool CHttpDownloadDlg::SendAnsweringCredentials(long& status) {
+CHttpDownloadDlg::AttemptOutcome CHttpDownloadDlg::SendAnsweringCredentials(const std::string& headers, long& status) {
+  HINTERNET request = m_transfer.m_hRequest.get();
+  bool keptApplied = false;
   for (;;) {
-    if (!HttpSendRequestA(m_hRequest.get(), nullptr, 0, nullptr, 0)) return FailWithError(IDS_ERR_CONNECT, 0);
+    if (!HttpSendRequestA(request, headers.empty() ? nullptr : headers.c_str(), static_cast<DWORD>(headers.size()),
+                          nullptr, 0)) {
+      return ErrorFailure(IDS_ERR_CONNECT, 0);
+    }
     bool ok = false;
-    status = QueryNumber(m_hRequest.get(), HTTP_QUERY_STATUS_CODE, ok);
+    status = QueryNumber(request, HTTP_QUERY_STATUS_CODE, ok);
     // A server that closes before any header leaves no status line; some WinINet builds then let
     // the send succeed and report the status 0 instead of failing.
-    if (!ok || status <= 0) return FailWithMessage(IDS_ERR_NO_RESPONSE);
-    if (status != HTTP_STATUS_DENIED && status != HTTP_STATUS_PROXY_AUTH_REQ) return true;
+    if (!ok || status <= 0) return AttemptOutcome{AttemptOutcome::kFailed, AttemptOutcome::kNoResponse, 0, 0, true};
+    if (status != HTTP_STATUS_DENIED && status != HTTP_STATUS_PROXY_AUTH_REQ) return AttemptOutcome{};
+    const bool proxy = status == HTTP_STATUS_PROXY_AUTH_REQ;
+    char drain[kDrainBlockSize];
+    DWORD drained = 0;
+    do {
+      drained = 0;
+      InternetReadFile(request, drain, sizeof drain, &drained);
+    } while (drained != 0);
+    // Credentials the user gave for an earlier request to this address are not asked for again.
+    if (!keptApplied && m_transfer.ApplyCredentials(request, proxy)) {
+      keptApplied = true;
+      continue;
+    }
     // Without a resend there is nothing to download: the answer at hand is the refusal.
-    if (!AskForCredentials()) return FailWithHttpStatus(status);
+    if (!AskForCredentials()) return StatusFailure(status);
+    m_transfer.KeepCredentials(request, proxy);
+    keptApplied = true;
   }
 }
 
 bool CHttpDownloadDlg::AskForCredentials() {
-  char drain[kDrainBlockSize];
-  DWORD drained = 0;
-  do {
-    drained = 0;
-    InternetReadFile(m_hRequest.get(), drain, sizeof drain, &drained);
-  } while (drained != 0);
   const DWORD answer = InternetErrorDlg(
-      m_hWnd, m_hRequest.get(), ERROR_INTERNET_INCORRECT_PASSWORD,
+      m_hWnd, m_transfer.m_hRequest.get(), ERROR_INTERNET_INCORRECT_PASSWORD,
       FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS | FLAGS_ERROR_UI_FLAGS_GENERATE_DATA,
       nullptr);
   return answer == ERROR_INTERNET_FORCE_RETRY;
 }
 
-bool CHttpDownloadDlg::FollowRedirect(long status, int hop) {
-  if (hop > kMaxRedirects) return FailWithError(IDS_ERR_HTTP_STATUS, ERROR_HTTP_REDIRECT_FAILED);
+CHttpDownloadDlg::AttemptOutcome CHttpDownloadDlg::FollowRedirect(long status, int hop) {
+  if (hop > kMaxRedirects) return ErrorFailure(IDS_ERR_HTTP_STATUS, ERROR_HTTP_REDIRECT_FAILED);
   const UrlParts current{m_dwUrlService, m_strHost, m_nHostPort, m_strRequestPath};
   UrlParts next;
-  if (!ResolveRedirect(current, QueryText(m_hRequest.get(), HTTP_QUERY_LOCATION), next)) {
-    return FailWithHttpStatus(status);
+  if (!ResolveRedirect(current, QueryText(m_transfer.m_hRequest.get(), HTTP_QUERY_LOCATION), next)) {
+    return StatusFailure(status);
   }
   if (current.service == AFX_INET_SERVICE_HTTPS && next.service != AFX_INET_SERVICE_HTTPS) {
-    return FailWithError(IDS_ERR_CONNECT, ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR);
+    return ErrorFailure(IDS_ERR_CONNECT, ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR);
   }
   ShowStatus(IDS_REDIRECTING, FormatUrl(next).c_str());
   const bool sameServer = next.server == current.server && next.port == current.port &&
@@ -155,17 +289,18 @@ bool CHttpDownloadDlg::FollowRedirect(long status, int hop) {
   m_strHost = next.server;
   m_nHostPort = next.port;
   m_strRequestPath = next.object;
-  m_hRequest.reset();
+  m_transfer.m_hRequest.reset();
   if (!sameServer) {
-    m_hConnection.reset();
-    if (!OpenConnection()) return false;
+    m_transfer.m_hConnection.reset();
+    const AttemptOutcome connected = OpenConnection();
+    if (connected.kind != AttemptOutcome::kGoOn) return connected;
   }
   return OpenRequest();
 }
 
-bool CHttpDownloadDlg::TryWithoutTilde(long status) {
+CHttpDownloadDlg::AttemptOutcome CHttpDownloadDlg::TryWithoutTilde(long status) {
   const size_t tilde = m_strRequestPath.find('~');
-  if (tilde == std::string::npos || tilde < 1) return FailWithHttpStatus(status);
+  if (tilde == std::string::npos || tilde < 1) return StatusFailure(status);
   LogEvent("Target ..." + m_strRequestPath + " could not be found.", LOG_FLOW);
   std::string withoutTilde;
   for (char c : m_strRequestPath) {
@@ -177,53 +312,116 @@ bool CHttpDownloadDlg::TryWithoutTilde(long status) {
   return OpenRequest();
 }
 
-bool CHttpDownloadDlg::CopyBody() {
+CHttpDownloadDlg::AttemptOutcome CHttpDownloadDlg::StartWholeBody(uint32_t& size, bool& sizeKnown) {
+  HINTERNET request = m_transfer.m_hRequest.get();
   ShowStatus(IDS_GETTING_INFO);
-  bool sizeKnown = false;
-  const uint32_t size = static_cast<uint32_t>(QueryNumber(m_hRequest.get(), HTTP_QUERY_CONTENT_LENGTH, sizeKnown));
+  size = static_cast<uint32_t>(QueryNumber(request, HTTP_QUERY_CONTENT_LENGTH, sizeKnown));
+  long error = 0;
+  if (m_transfer.Position() != 0 && !m_transfer.Restart(error)) return ErrorFailure(IDS_ERR_DOWNLOAD, error);
+  m_transfer.RememberWholeAnswer(
+      ChooseValidator(QueryText(request, HTTP_QUERY_ETAG), QueryText(request, HTTP_QUERY_LAST_MODIFIED)), sizeKnown,
+      size);
+  return AttemptOutcome{};
+}
+
+CHttpDownloadDlg::AttemptOutcome CHttpDownloadDlg::CheckResumedBody(uint32_t& size, bool& sizeKnown) {
+  ShowStatus(IDS_GETTING_INFO);
+  uint64_t first = 0, complete = 0;
+  if (!ParseContentRange(QueryText(m_transfer.m_hRequest.get(), HTTP_QUERY_CONTENT_RANGE), first, complete) ||
+      first != m_transfer.Position() || complete != m_transfer.Length()) {
+    m_transfer.Forget();  // a part of something else: start again at byte 0
+    AttemptOutcome failed = StatusFailure(HTTP_STATUS_PARTIAL_CONTENT);
+    failed.retryable = true;
+    return failed;
+  }
+  sizeKnown = true;
+  size = m_transfer.Length();
+  return AttemptOutcome{};
+}
+
+CHttpDownloadDlg::AttemptOutcome CHttpDownloadDlg::CopyBody(bool sizeKnown, uint32_t size) {
   if (sizeKnown) SizeProgressBar(size);
   ShowStatus(IDS_EMPTY_STATUS);
 
+  // Rate and time left count the bytes of this attempt only.
   TransferClock clock;
   clock.startTick = clock.lastRateTick = GetTickCount();
-  Sha256 written;
-  uint32_t total = 0;
+  clock.startTotal = clock.lastRateTotal = m_transfer.Position();
+  HINTERNET request = m_transfer.m_hRequest.get();
   char block[kBlockSize];
   DWORD count = 0;
   do {
     count = 0;
-    if (!InternetReadFile(m_hRequest.get(), block, sizeof block, &count)) return FailWithError(IDS_ERR_DOWNLOAD, 0);
+    if (!InternetReadFile(request, block, sizeof block, &count)) return ErrorFailure(IDS_ERR_DOWNLOAD, 0);
     if (count == 0 || StopRequested()) break;
     long writeError = 0;
-    if (!m_fileTarget.Write(block, count, writeError)) return FailWithError(IDS_ERR_DOWNLOAD, writeError);
-    written.Update(block, count);
-    total += count;
-    ReportTransferProgress(clock, total, sizeKnown, size);
+    if (!m_transfer.Write(block, count, writeError)) return ErrorFailure(IDS_ERR_DOWNLOAD, writeError);
+    ReportTransferProgress(clock, m_transfer.Position(), sizeKnown, size);
   } while (!StopRequested());
 
-  if (!StopRequested() && sizeKnown && total < size) return FailWithError(IDS_ERR_DOWNLOAD, kTruncatedBodyError);
+  if (StopRequested()) {
+    DiscardTarget();
+    return AttemptOutcome{AttemptOutcome::kStopped};
+  }
+  if (sizeKnown && m_transfer.Position() < size) return ErrorFailure(IDS_ERR_DOWNLOAD, kTruncatedBodyError);
   long flushError = 0;
-  if (!StopRequested() && !m_fileTarget.Flush(flushError)) return FailWithError(IDS_ERR_DOWNLOAD, flushError);
-  HandOverTarget(written);
-  return PostDone(0);
+  if (!m_transfer.m_fileTarget.Flush(flushError)) return ErrorFailure(IDS_ERR_DOWNLOAD, flushError);
+  return AttemptOutcome{AttemptOutcome::kDone};
 }
 
-void CHttpDownloadDlg::HandOverTarget(Sha256& written) {
-  m_fileTarget.Close();
-  if (StopRequested()) {
-    DeleteFileA(m_strTargetPath.c_str());
-    return;
-  }
+void CHttpDownloadDlg::HandOverTarget() {
+  m_transfer.m_fileTarget.Close();
   // No reading handle that denies writing can be opened beside the writing one, and the shell
   // cannot start a file open for writing: unheld for a moment, the file is compared with this
   // hash before it is started.
-  m_writtenSha256 = written.Finish();
+  m_writtenSha256 = m_transfer.Finish();
   m_heldTarget = HoldFileForReading(m_strTargetPath.c_str());
 }
 
-bool CHttpDownloadDlg::ContinueUnlessStopped() {
-  if (StopRequested()) return PostDone(0);
-  return true;
+void CHttpDownloadDlg::DiscardTarget() {
+  m_transfer.m_fileTarget.Close();
+  DeleteFileA(m_strTargetPath.c_str());
+}
+
+void CHttpDownloadDlg::Finish(const AttemptOutcome& outcome) {
+  switch (outcome.kind) {
+    case AttemptOutcome::kDone:
+      HandOverTarget();
+      PostDone(0);
+      return;
+    case AttemptOutcome::kStopped:
+    case AttemptOutcome::kGoOn:
+      // A stop before any byte leaves the file as the dialog created it; bytes of an earlier
+      // attempt go with it.
+      if (m_transfer.m_fileTarget.IsOpen() && m_transfer.Position() != 0) DiscardTarget();
+      PostDone(0);
+      return;
+    case AttemptOutcome::kFailed:
+      break;
+  }
+  if (outcome.exit == AttemptOutcome::kHttpStatus) {
+    FailWithHttpStatus(outcome.number);
+  } else if (outcome.exit == AttemptOutcome::kErrorNumber) {
+    FailWithError(outcome.stringId, outcome.number);
+  } else {
+    if (m_transfer.Position() != 0) DiscardTarget();
+    FailWithMessage(IDS_ERR_NO_RESPONSE);
+  }
+}
+
+CHttpDownloadDlg::AttemptOutcome CHttpDownloadDlg::ErrorFailure(UINT stringId, long errorNumber) const {
+  const long number = errorNumber != 0 ? errorNumber : static_cast<long>(GetLastError());
+  return AttemptOutcome{AttemptOutcome::kFailed, AttemptOutcome::kErrorNumber, stringId, number,
+                        IsRetryableError(number)};
+}
+
+CHttpDownloadDlg::AttemptOutcome CHttpDownloadDlg::StatusFailure(long status) const {
+  AttemptOutcome failed{AttemptOutcome::kFailed, AttemptOutcome::kHttpStatus, IDS_ERR_HTTP_STATUS, status,
+                        IsRetryableStatus(status)};
+  if (failed.retryable) {
+    failed.retryAfter = RetryAfterSeconds(QueryText(m_transfer.m_hRequest.get(), HTTP_QUERY_RETRY_AFTER));
+  }
+  return failed;
 }
 
 bool CHttpDownloadDlg::PostDone(WPARAM result) {
@@ -247,7 +445,7 @@ bool CHttpDownloadDlg::FailWithHttpStatus(long status) {
 }
 
 bool CHttpDownloadDlg::FailWithText() {
-  m_fileTarget.Close();
+  m_transfer.m_fileTarget.Close();
   DeleteFileA(m_strTargetPath.c_str());
   LogEvent(m_strErrorText, LOG_ERROR);
   RecordStatus("Error", m_strErrorText);

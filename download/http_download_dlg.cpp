@@ -51,7 +51,7 @@ BOOL CHttpDownloadDlg::OnInitDialog() {
   }
 
   DWORD openError = 0;
-  if (!m_fileTarget.OpenForWriting(m_strTargetPath.c_str(), openError)) {
+  if (!m_transfer.m_fileTarget.OpenForWriting(m_strTargetPath.c_str(), openError)) {
     std::string text;
     AfxFormatString1(text, IDS_ERR_OPEN_TARGET, FormatText("%d", static_cast<int>(openError)).c_str());
     LogEvent(text, LOG_ERROR);
@@ -129,9 +129,9 @@ void CHttpDownloadDlg::OnDestroy() {
     WaitForSingleObject(m_pWorkerThread->m_hThread.get(), INFINITE);
     m_pWorkerThread.reset();
   }
-  m_hRequest.reset();
-  m_hConnection.reset();
-  m_hSession.reset();
+  m_transfer.m_hRequest.reset();
+  m_transfer.m_hConnection.reset();
+  m_transfer.m_hSession.reset();
 }
 
 void CHttpDownloadDlg::HideWhenSilent() {
@@ -160,9 +160,9 @@ void CHttpDownloadDlg::ShowAndLogStatusLine(const std::string& text) {
 
 void CHttpDownloadDlg::ShowStatus(UINT stringId) { ShowStatus(LoadResString(stringId)); }
 
-void CHttpDownloadDlg::ShowStatus(UINT stringId, const char* argument) {
+void CHttpDownloadDlg::ShowStatus(UINT stringId, const char* argument, const char* argument2) {
   std::string text;
-  AfxFormatString1(text, stringId, argument);
+  AfxFormatString2(text, stringId, argument, argument2);
   ShowStatus(text);
 }
 
@@ -176,7 +176,7 @@ void CHttpDownloadDlg::MoveProgressBar(uint32_t total) {
   m_wndProgressBar.SendMessage(PBM_SETPOS, ProgressPositionKb(total), 0);
 }
 
-void CHttpDownloadDlg::ShowAndRecordPercentage(int percent) {
+void CHttpDownloadDlg::ShowPercentage(int percent) {
   const std::string number = FormatText("%d", percent);
   std::string title;
   AfxFormatString2(title, IDS_PERCENT_TITLE, number.c_str(), m_strDisplayName.c_str());
@@ -197,7 +197,7 @@ void CHttpDownloadDlg::ShowTimeLeft(uint32_t seconds, uint32_t received, uint32_
 void CHttpDownloadDlg::ReportTransferProgress(TransferClock& clock, uint32_t total, bool sizeKnown, uint32_t size) {
   const ProgressUpdate update = PlanProgress(clock, GetTickCount(), total, sizeKnown, size);
   if (update.percentChanged) {
-    ShowAndRecordPercentage(update.percent);
+    ShowPercentage(update.percent);
     MoveProgressBar(total);
   }
   if (update.rateDue) ShowTransferRate(update.rate);

@@ -56,11 +56,12 @@ ProgressUpdate PlanProgress(TransferClock& clock, uint32_t now, uint32_t total, 
   update.rate = static_cast<double>(total - clock.lastRateTotal) / sinceRate;
   clock.lastRateTick = now;
   clock.lastRateTotal = total;
-  if (sizeKnown && total != 0) {
+  const uint32_t sinceStart = total - clock.startTotal;
+  if (sizeKnown && sinceStart != 0) {
     update.timeLeftDue = true;
     // A body longer than announced has nothing left; a huge estimate is capped, not wrapped.
     const double remaining = total < size ? size - total : 0;
-    const double seconds = static_cast<double>(now - clock.startTick) / total * remaining * 0.001;
+    const double seconds = static_cast<double>(now - clock.startTick) / sinceStart * remaining * 0.001;
     update.secondsLeft = seconds < 4294967295.0 ? static_cast<uint32_t>(seconds) : 0xFFFFFFFFu;
   }
   return update;

@@ -24,6 +24,7 @@ std::string FormatTimeLeft(uint32_t seconds, uint32_t received, uint32_t size, S
 // The bookkeeping of one transfer, kept by the worker and updated per block.
 struct TransferClock {
   uint32_t startTick = 0;
+  uint32_t startTotal = 0;  // the total when the clock started: time left counts the bytes since
   uint32_t lastRateTick = 0;
   uint32_t lastRateTotal = 0;
   int lastPercent = 0;

@@ -67,3 +67,12 @@ BOOL CFile::WriteOut(const void* data, DWORD count, long& error) {
   }
   return TRUE;
 }
+
+BOOL CFile::Truncate(long& error) {
+  buffer_.clear();
+  if (SetFilePointer(m_file.get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER || !SetEndOfFile(m_file.get())) {
+    error = static_cast<long>(GetLastError());
+    return FALSE;
+  }
+  return TRUE;
+}

@@ -36,6 +36,9 @@ public:
   BOOL Write(const void* data, DWORD count, long& error);
   // Writes out what it holds; the same failures as Write.
   BOOL Flush(long& error);
+  // Empties the file and drops what it holds; the next write goes to its first byte. On failure
+  // returns FALSE with the system's error code.
+  BOOL Truncate(long& error);
   // Closes the file; bytes not flushed are dropped.
   void Close() {
     m_file.reset();

@@ -50,3 +50,6 @@
 #define IDS_OS_UNSUPPORTED_BY 138
 #define IDS_OS_UNSUPPORTED 139
 #define IDS_NOT_YET_AVAILABLE 140
+// Status lines of a back-off before a further attempt: seconds, then "2 of 4" (string 117).
+#define IDS_RETRY_CONNECTION 141
+#define IDS_RETRY_SERVER 142

@@ -6,6 +6,7 @@ import ctypes
 import hashlib
 import http
 import pathlib
+import re
 import shutil
 import signal
 import socket
@@ -414,6 +415,38 @@ class Sequence:
         return behaviour(conn, request)
 
 
+class Ranged:
+    """`body` as a file server serves it: a strong ETag, a Range with its If-Range (206 to the end, or
+    200 when If-Range names another ETag). `cuts`: body offsets, used up in order, where an answer ends
+    the connection (FIN, or a reset with reset=True). ranges=False ignores Range; from answer
+    `new_etag_at` on (0 the first) the ETag is another. `sent` counts the body bytes sent."""
+
+    def __init__(self, body, cuts=(), reset=False, ranges=True, new_etag_at=None):
+        self.body, self.cuts, self.reset, self.ranges, self.new_etag_at = body, list(cuts), reset, ranges, new_etag_at
+        self.answers, self.sent, self.lock = 0, 0, threading.Lock()
+
+    def __call__(self, conn, request):
+        size, asked = len(self.body), re.fullmatch(r"bytes=(\d+)-", request.headers.get("range", ""))
+        with self.lock:
+            etag = '"pkg-2"' if self.new_etag_at is not None and self.answers >= self.new_etag_at else '"pkg-1"'
+            self.answers += 1
+            start = int(asked.group(1)) if self.ranges and asked and request.headers.get("if-range") == etag else 0
+            cut = next((c for c in self.cuts if c > start), None)
+            if cut is not None:
+                self.cuts.remove(cut)
+            end = size if cut is None else cut
+            self.sent += end - start
+        conn.send_head(206 if start else 200, [("ETag", etag), ("Content-Length", size - start)]
+                       + ([("Content-Range", f"bytes {start}-{size - 1}/{size}")] if start else []))
+        conn.send(self.body[start:end])
+        if cut is not None and self.reset:
+            conn.wait(0.3)  # let the bytes arrive before the reset could throw them away
+            conn.reset()
+        elif cut is not None:
+            conn.sock.shutdown(socket.SHUT_WR)
+        return cut is None
+
+
 NOT_FOUND = Respond(404, b"<html><body>Not found</body></html>", [("Content-Type", "text/html")])
 
 
@@ -472,7 +505,8 @@ class _TcpServer(socketserver.ThreadingTCPServer):
 
 class ScriptedServer:
     """A threaded HTTP/1.1 server on 127.0.0.1 whose answer for each path is a behaviour object
-    (Respond, ShortBody, ResetMidBody, CloseBeforeHeaders, Stall, Drip, HugeHeader, Auth, Sequence);
+    (Respond, ShortBody, ResetMidBody, CloseBeforeHeaders, Stall, Drip, HugeHeader, Auth, Sequence,
+    Ranged);
     other paths get 404. It keeps connections alive between complete answers unless the client
 asks to close. Bounded: it answers
     at most `max_requests` requests (later ones are closed unanswered) and stops by itself after

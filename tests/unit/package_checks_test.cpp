@@ -16,6 +16,8 @@ const char kAbcMixed[] = "Ba7816bF8f01CFea414140de5dae2223b00361a396177a9cb410ff
 TEST(PackageChecks, HashKeyFollowsTheLocationKey) {
   EXPECT_EQ(HashKeyFor("WebFile"), "WebFileSha256");
   EXPECT_EQ(HashKeyFor("WebFile64"), "WebFile64Sha256");
+  EXPECT_EQ(HashKeyFor("WebFileMirror"), "WebFileSha256");
+  EXPECT_EQ(HashKeyFor("WebFile64Mirror"), "WebFile64Sha256");
 }
 
 TEST(PackageChecks, Sha256ValuesOfEitherCaseParseToTheSameBytes) {
@@ -179,6 +181,15 @@ TEST(PackageChecks, OnlyAPlainHttpLocationWithoutAPinIsUnpinned) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(IsLocationPinned(c.text, "WebFile"), c.pinned);
+  }
+  // A mirror is pinned by its location's hash or a signature, each address on its own.
+  const std::string mirror = "WebFileMirror=http://m/f.exe\r\n";
+  const Case mirrorCases[] = {{"[runtime]\r\n" + url + mirror + hash, true},
+                              {"[runtime]\r\n" + url + mirror + "WebFile64Sha256=" + kAbcLower, false},
+                              {"[runtime]\r\nWebFile=https://h/f.exe\r\n" + mirror, false}};
+  for (const Case& c : mirrorCases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(IsLocationPinned(c.text, "WebFileMirror"), c.pinned);
   }
 }
 

@@ -117,6 +117,12 @@ TEST(ProgressPlan, TickWrapAndOverlongBodies) {
   EXPECT_TRUE(update.timeLeftDue);
   EXPECT_EQ(update.secondsLeft, 0u);
   EXPECT_DOUBLE_EQ(update.rate, 2048.0 / 5000);
+  // A resumed transfer counts only the bytes since it resumed: 100000 bytes in 1001 ms, 400000 left.
+  TransferClock resumed;
+  resumed.startTotal = resumed.lastRateTotal = 500000;
+  const ProgressUpdate later = PlanProgress(resumed, 1001, 600000, true, 1000000);
+  EXPECT_EQ(later.secondsLeft, 4u);
+  EXPECT_DOUBLE_EQ(later.rate, 100000.0 / 1001);
 }
 
 TEST(ProgressPlan, AFarOverlongBodyCapsThePercentage) {

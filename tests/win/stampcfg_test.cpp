@@ -148,6 +148,8 @@ TEST_F(Stampcfg, FailuresEndWithTheirExitCodeAndSayWhy) {
   CopyOfSetup("setup.exe");
   Write("ok.ini", "[runtime]\r\nWebFile64=https://mirror.example/pkg/alt64.exe\r\n");
   Write("unpinned.ini", kConfig);
+  Write("unpinned-mirror.ini", "[runtime]\r\nWebFile64=https://a.example/p.exe\r\n"
+                               "WebFile64Mirror=http://b.example/p.exe\r\n");
   Write("text.exe", "MZ but nothing more");
   CopyOfSetup("locked.exe");
   // Open for reading and shared only for reading, as a running installer would be: stampcfg can
@@ -180,6 +182,9 @@ TEST_F(Stampcfg, FailuresEndWithTheirExitCodeAndSayWhy) {
       {"http location without a pin",
        Quote(Path("setup.exe")) + " " + Quote(Path("unpinned.ini")), 7,
        "WebFile64 is an http:// URL that nothing pins; add WebFile64Sha256"},
+      {"http mirror without a pin",
+       Quote(Path("setup.exe")) + " " + Quote(Path("unpinned-mirror.ini")), 7,
+       "WebFile64Mirror is an http:// URL that nothing pins; add WebFile64Sha256"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

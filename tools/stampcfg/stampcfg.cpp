@@ -32,7 +32,7 @@ enum ExitCode {
   kUnpinned = 7,
 };
 
-const char* const kLocationKeys[] = {"WebFile", "WebFile64"};
+const char* const kLocationKeys[] = {"WebFile", "WebFile64", "WebFileMirror", "WebFile64Mirror"};
 
 // The language every resource of setup.rc carries. Under any other language the update would add
 // a second INI 135 beside the old one, and the loader might still find the old one first.
@@ -93,9 +93,10 @@ int main(int argc, char** argv) {
         "usage: stampcfg [--allow-unverified] <installer.exe> <config.ini> [<output.exe>]\n"
         "Replaces the installer's configuration (resource INI %d) with the text of\n"
         "<config.ini>. With <output.exe> the installer is copied there first and left\n"
-        "unchanged; without it the installer itself is changed. A WebFile or WebFile64 that\n"
-        "is an http:// URL needs its SHA-256 (WebFileSha256, WebFile64Sha256) or a required\n"
-        "signature, unless --allow-unverified is given.\n"
+        "unchanged; without it the installer itself is changed. A WebFile or WebFile64 (or\n"
+        "its mirror, WebFileMirror or WebFile64Mirror) that is an http:// URL needs its\n"
+        "SHA-256 (WebFileSha256, WebFile64Sha256) or a required signature, unless\n"
+        "--allow-unverified is given.\n"
         "Exit codes: 0 done, 1 usage, 2 configuration unreadable, 3 installer unreadable,\n"
         "4 installer not an executable, 5 copy failed, 6 resource update failed,\n"
         "7 package location not pinned.\n",
