@@ -368,6 +368,8 @@ CHttpDownloadDlg::AttemptOutcome CHttpDownloadDlg::CopyBody(bool sizeKnown, uint
     return AttemptOutcome{AttemptOutcome::kStopped};
   }
   if (sizeKnown && m_transfer.Position() < size) return ErrorFailure(IDS_ERR_DOWNLOAD, kTruncatedBodyError);
+  long flushError = 0;
+  if (!m_transfer.m_fileTarget.Flush(flushError)) return ErrorFailure(IDS_ERR_DOWNLOAD, flushError);
   return AttemptOutcome{AttemptOutcome::kDone};
 }
 

@@ -1,5 +1,9 @@
 #include "framework/file.h"
 
+namespace {
+constexpr size_t kWriteBufferSize = 65536;
+}  // namespace
+
 BOOL ReadTempDirectory(std::string& directory) {
   char buffer[MAX_PATH] = {};
   // Too small a buffer gives the size it would need, more than the buffer holds.
@@ -28,6 +32,8 @@ UniqueHandle HoldFileForReading(const char* path) {
 }
 
 BOOL CFile::OpenForWriting(const char* path, DWORD& error) {
+  buffer_.clear();
+  buffer_.reserve(kWriteBufferSize);
   m_file = CreateNewFile(path);
   if (m_file) return TRUE;
   error = GetLastError();
@@ -35,6 +41,21 @@ BOOL CFile::OpenForWriting(const char* path, DWORD& error) {
 }
 
 BOOL CFile::Write(const void* data, DWORD count, long& error) {
+  if (buffer_.size() + count > kWriteBufferSize && !Flush(error)) return FALSE;
+  if (count >= kWriteBufferSize) return WriteOut(data, count, error);
+  const char* bytes = static_cast<const char*>(data);
+  buffer_.insert(buffer_.end(), bytes, bytes + count);
+  return TRUE;
+}
+
+BOOL CFile::Flush(long& error) {
+  if (buffer_.empty()) return TRUE;
+  const BOOL written = WriteOut(buffer_.data(), static_cast<DWORD>(buffer_.size()), error);
+  buffer_.clear();
+  return written;
+}
+
+BOOL CFile::WriteOut(const void* data, DWORD count, long& error) {
   DWORD written = 0;
   if (!WriteFile(m_file.get(), data, count, &written, nullptr)) {
     error = static_cast<long>(GetLastError());
@@ -48,6 +69,7 @@ BOOL CFile::Write(const void* data, DWORD count, long& error) {
 }
 
 BOOL CFile::Truncate(long& error) {
+  buffer_.clear();
   if (SetFilePointer(m_file.get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER || !SetEndOfFile(m_file.get())) {
     error = static_cast<long>(GetLastError());
     return FALSE;

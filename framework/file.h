@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "framework/handle.h"
 
@@ -22,21 +23,33 @@ UniqueHandle CreateNewFile(const char* path);
 // rename or delete the file, and it can still be read and started. Invalid when it cannot be opened.
 UniqueHandle HoldFileForReading(const char* path);
 
-// A file object for writing the download.
+// A file object for writing the download. It takes the download's 1 KB blocks into memory and
+// writes them out 64 KB at a time: a system call per block costs more than the copy. What it holds
+// reaches the file with Flush, never by itself.
 class CFile {
 public:
   // Creates `path` new (CreateNewFile). On failure returns FALSE and sets `error` to the system's
   // error code.
   BOOL OpenForWriting(const char* path, DWORD& error);
-  // Writes all `count` bytes. On failure returns FALSE with the system's error code, or -1 when the
-  // file took fewer bytes than given.
+  // Takes all `count` bytes, writing out what it holds when they do not fit. On failure returns
+  // FALSE with the system's error code, or -1 when the file took fewer bytes than given; the bytes
+  // not written are dropped.
   BOOL Write(const void* data, DWORD count, long& error);
-  // Empties the file; the next write goes to its first byte. On failure returns FALSE with the
-  // system's error code.
+  // Writes out what it holds; the same failures as Write.
+  BOOL Flush(long& error);
+  // Empties the file and drops what it holds; the next write goes to its first byte. On failure
+  // returns FALSE with the system's error code.
   BOOL Truncate(long& error);
-  void Close() { m_file.reset(); }
+  // Closes the file; bytes not flushed are dropped.
+  void Close() {
+    m_file.reset();
+    buffer_.clear();
+  }
   bool IsOpen() const { return static_cast<bool>(m_file); }
 
 private:
+  BOOL WriteOut(const void* data, DWORD count, long& error);
+
   UniqueHandle m_file;
+  std::vector<char> buffer_;
 };

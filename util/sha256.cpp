@@ -1,5 +1,12 @@
 #include "util/sha256.h"
 
+#include <cstring>
+
+#if defined(__i386__) || defined(__x86_64__)
+#include <cpuid.h>
+#include <immintrin.h>
+#endif
+
 namespace {
 constexpr uint32_t kRoundConstants[64] = {
     0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
@@ -12,9 +19,8 @@ constexpr uint32_t kRoundConstants[64] = {
     0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
 
 constexpr uint32_t RotateRight(uint32_t value, int bits) { return (value >> bits) | (value << (32 - bits)); }
-}  // namespace
 
-void Sha256::Compress(const unsigned char* block) {
+void CompressOne(uint32_t* state, const unsigned char* block) {
   uint32_t w[64];
   for (int i = 0; i < 16; ++i) {
     w[i] = uint32_t(block[4 * i]) << 24 | uint32_t(block[4 * i + 1]) << 16 | uint32_t(block[4 * i + 2]) << 8 |
@@ -25,8 +31,8 @@ void Sha256::Compress(const unsigned char* block) {
     const uint32_t s1 = RotateRight(w[i - 2], 17) ^ RotateRight(w[i - 2], 19) ^ (w[i - 2] >> 10);
     w[i] = w[i - 16] + s0 + w[i - 7] + s1;
   }
-  uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
-  uint32_t e = state_[4], f = state_[5], g = state_[6], h = state_[7];
+  uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+  uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
   for (int i = 0; i < 64; ++i) {
     const uint32_t t1 = h + (RotateRight(e, 6) ^ RotateRight(e, 11) ^ RotateRight(e, 25)) + ((e & f) ^ (~e & g)) +
                         kRoundConstants[i] + w[i];
@@ -40,30 +46,112 @@ void Sha256::Compress(const unsigned char* block) {
     b = a;
     a = t1 + t2;
   }
-  state_[0] += a;
-  state_[1] += b;
-  state_[2] += c;
-  state_[3] += d;
-  state_[4] += e;
-  state_[5] += f;
-  state_[6] += g;
-  state_[7] += h;
+  state[0] += a;
+  state[1] += b;
+  state[2] += c;
+  state[3] += d;
+  state[4] += e;
+  state[5] += f;
+  state[6] += g;
+  state[7] += h;
+}
+}  // namespace
+
+void Sha256CompressPortable(uint32_t state[8], const unsigned char* blocks, size_t count) {
+  for (; count > 0; --count, blocks += 64) CompressOne(state, blocks);
+}
+
+#if defined(__i386__) || defined(__x86_64__)
+bool Sha256ShaInstructionsUsable() {
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
+  const unsigned ssse3 = 1u << 9, sse41 = 1u << 19, osxsave = 1u << 27;
+  if ((c & (ssse3 | sse41 | osxsave)) != (ssse3 | sse41 | osxsave)) return false;
+  if (!__get_cpuid_count(7, 0, &a, &b, &c, &d) || !(b & (1u << 29))) return false;
+  // XCR0 bit 1: the system saves and restores the XMM registers on a thread switch.
+  unsigned low = 0;
+  __asm__ volatile("xgetbv" : "=a"(low) : "c"(0) : "edx");
+  return (low & 2u) != 0;
+}
+
+// Four rounds per step, as the instructions are made for: the state is kept as (A,B,E,F) and
+// (C,D,G,H), each with its lanes in reverse, and the message schedule as four vectors of four words;
+// two rounds give the next (A,B,E,F), and the (A,B,E,F) before them is the next (C,D,G,H).
+// force_align_arg_pointer: a 32-bit Windows thread may enter with its stack aligned to 4 bytes only.
+__attribute__((target("sha,sse4.1"), force_align_arg_pointer)) void Sha256CompressWithShaInstructions(
+    uint32_t state[8], const unsigned char* blocks, size_t count) {
+  const __m128i byteSwap = _mm_set_epi64x(0x0c0d0e0f08090a0bLL, 0x0405060700010203LL);
+  const __m128i dcba = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state));
+  __m128i hgfe = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 4));
+  const __m128i cdab = _mm_shuffle_epi32(dcba, 0xB1);
+  hgfe = _mm_shuffle_epi32(hgfe, 0x1B);
+  __m128i abef = _mm_alignr_epi8(cdab, hgfe, 8);
+  __m128i cdgh = _mm_blend_epi16(hgfe, cdab, 0xF0);
+  for (; count > 0; --count, blocks += 64) {
+    const __m128i abefBefore = abef, cdghBefore = cdgh;
+    __m128i words[4];
+    for (int step = 0; step < 16; ++step) {
+      __m128i& current = words[step % 4];
+      if (step < 4) {
+        current = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks + 16 * step)), byteSwap);
+      } else {
+        const __m128i& last = words[(step + 3) % 4];
+        const __m128i& beforeLast = words[(step + 2) % 4];
+        current = _mm_sha256msg1_epu32(current, words[(step + 1) % 4]);
+        current = _mm_add_epi32(current, _mm_alignr_epi8(last, beforeLast, 4));
+        current = _mm_sha256msg2_epu32(current, last);
+      }
+      const __m128i constants = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kRoundConstants + 4 * step));
+      __m128i sum = _mm_add_epi32(current, constants);
+      cdgh = _mm_sha256rnds2_epu32(cdgh, abef, sum);
+      sum = _mm_shuffle_epi32(sum, 0x0E);
+      abef = _mm_sha256rnds2_epu32(abef, cdgh, sum);
+    }
+    abef = _mm_add_epi32(abef, abefBefore);
+    cdgh = _mm_add_epi32(cdgh, cdghBefore);
+  }
+  const __m128i feba = _mm_shuffle_epi32(abef, 0x1B);
+  const __m128i dchg = _mm_shuffle_epi32(cdgh, 0xB1);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(state), _mm_blend_epi16(feba, dchg, 0xF0));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), _mm_alignr_epi8(dchg, feba, 8));
+}
+#else
+bool Sha256ShaInstructionsUsable() { return false; }
+
+void Sha256CompressWithShaInstructions(uint32_t state[8], const unsigned char* blocks, size_t count) {
+  Sha256CompressPortable(state, blocks, count);
+}
+#endif
+
+Sha256::Sha256() : useShaInstructions_(Sha256ShaInstructionsUsable()) {}
+
+void Sha256::Compress(const unsigned char* blocks, size_t count) {
+  if (useShaInstructions_) {
+    Sha256CompressWithShaInstructions(state_, blocks, count);
+  } else {
+    Sha256CompressPortable(state_, blocks, count);
+  }
 }
 
 void Sha256::Update(const void* data, size_t size) {
   const unsigned char* bytes = static_cast<const unsigned char*>(data);
   totalBytes_ += size;
-  while (size > 0) {
+  if (filled_ > 0) {
     const size_t taken = size < sizeof block_ - filled_ ? size : sizeof block_ - filled_;
-    for (size_t i = 0; i < taken; ++i) block_[filled_ + i] = bytes[i];
+    memcpy(block_ + filled_, bytes, taken);
     filled_ += taken;
     bytes += taken;
     size -= taken;
-    if (filled_ == sizeof block_) {
-      Compress(block_);
-      filled_ = 0;
-    }
+    if (filled_ < sizeof block_) return;
+    Compress(block_, 1);
+    filled_ = 0;
   }
+  const size_t whole = size / sizeof block_;
+  if (whole > 0) Compress(bytes, whole);
+  bytes += whole * sizeof block_;
+  size -= whole * sizeof block_;
+  if (size > 0) memcpy(block_, bytes, size);
+  filled_ = size;
 }
 
 Sha256Digest Sha256::Finish() {

@@ -60,6 +60,24 @@ TEST(PackageChecks, Sha256OfKnownMessagesWhateverThePieces) {
   }
 }
 
+// The class takes the processor's SHA instructions where it can, and the known messages above then
+// never reach the portable code: both must leave the same state after any number of blocks.
+TEST(PackageChecks, Sha256PortableCodeAndShaInstructionsAgree) {
+  if (!Sha256ShaInstructionsUsable()) GTEST_SKIP() << "this processor has no SHA instructions";
+  std::string data(64 * 300, '\0');
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 131 + (i >> 6));
+  const auto* blocks = reinterpret_cast<const unsigned char*>(data.data());
+  for (size_t count : {1, 2, 300}) {
+    uint32_t portable[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                            0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+    uint32_t instructions[8];
+    std::copy(portable, portable + 8, instructions);
+    Sha256CompressPortable(portable, blocks, count);
+    Sha256CompressWithShaInstructions(instructions, blocks, count);
+    EXPECT_TRUE(std::equal(portable, portable + 8, instructions)) << count << " blocks";
+  }
+}
+
 TEST(PackageChecks, MalformedSha256ValuesAreRefused) {
   const std::string good = kAbcLower;
   const std::string cases[] = {

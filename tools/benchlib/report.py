@@ -4,6 +4,7 @@ import pathlib
 import string
 
 from .figures import figures, fmt, median, mib
+from .flaky import CURL_LOOP, CUT, FLAKY_CASES, RETRIES, flaky_verdicts
 from .runs import MIB, RUN_TIMEOUT
 from .schedule import BARE, BIG, BUDGET, DIALOG, ROUNDS, SILENT, SMALL, STARTUP_PACKAGE, STARTUP_RUNS
 
@@ -38,7 +39,43 @@ def report(bench, info, size, sections, load_before, load_after):
         startup_mib=STARTUP_PACKAGE // MIB, startup_runs=STARTUP_RUNS, startup_rows=_startup_rows(bench.starts),
         peak_rows=_table((mode, f"{fmt(mib(small), 1)} MiB", f"{fmt(mib(big), 1)} MiB")
                          for mode, (small, big) in peaks.items()),
-        budget_rows=_table(budgets(size, rows, timed, counted, peaks)))
+        cut_mib=CUT // MIB, retries=RETRIES, curl_loop=CURL_LOOP,
+        flaky_rows=_table(_flaky_rows(bench.flaky)),
+        budget_rows=_table(budgets(size, rows, timed, counted, peaks) + flaky_budgets(bench.flaky)))
+
+
+def flaky_report(bench):
+    """The flaky-link table and its budget lines alone, for a bench that ran only that case."""
+    head = ["| case | result | requests | statuses | bytes per byte | wall s | back-offs s | limit s |",
+            "| --- | --- | ---: | --- | ---: | ---: | ---: | ---: |"]
+    return "\n".join(head + [_table(_flaky_rows(bench.flaky)), "", _table(flaky_budgets(bench.flaky))])
+
+
+def _flaky_rows(runs):
+    verdicts = flaky_verdicts(runs) if len(runs) == len(FLAKY_CASES) else {}
+    for name, _, _ in FLAKY_CASES:
+        run = runs.get(name)
+        if run is None:
+            yield (name, "not run", "", "", "", "", "", "")
+            continue
+        limit = verdicts.get(name, (None, None, None))[2]
+        yield (name, "whole" if run.complete else "**not whole**", run.requests, ", ".join(map(str, run.statuses)),
+               f"{run.bytes_per_byte:.4f}", f"{run.run.wall:.2f}", run.backoffs if run.kind == "cut" else "",
+               fmt(limit) if run.kind == "cut" else "")
+
+
+def flaky_budgets(runs):
+    """The installer's two goals on the flaky link, as budget lines."""
+    if len(runs) != len(FLAKY_CASES):
+        return []
+    verdicts = flaky_verdicts(runs)
+    name = next(name for name, kind, client in FLAKY_CASES if kind == "cut" and client == "installer")
+    bytes_ok, wall_ok, limit = verdicts[name]
+    run = runs[name]
+    return [(f"flaky link: bytes sent per package byte <= 1.02 (installer, Retries={RETRIES})", _holds(bytes_ok),
+             f"{run.bytes_per_byte:.4f} over {run.requests} requests" + ("" if run.complete else ", not whole")),
+            ("flaky link: wall <= uncut wall + 10 % + back-offs (installer)", _holds(wall_ok),
+             f"{run.run.wall:.2f} s against {fmt(limit, 2, ' s')} ({run.backoffs} s of back-offs)")]
 
 
 def _table(rows):

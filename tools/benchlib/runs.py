@@ -1,5 +1,6 @@
 """One run of each kind: the installer with its INI writes traced, the bare WinINet loop
 (fetch.exe) and curl, each a measured process with its transfer seconds and rate."""
+import hashlib
 import re
 import subprocess
 import tempfile
@@ -24,8 +25,9 @@ class InstallerRun:
     block), the status-file writes, the time of the "Target: " install-log entry and, when
     watched, of the dialog becoming viewable."""
 
-    def __init__(self, world, size, silent, relay=False, watch_display=False):
-        installer = world.installer(size, silent)
+    def __init__(self, world, size, silent, relay=False, watch_display=False, location=None, keys=None,
+                 timeout=RUN_TIMEOUT, keep_digest=False):
+        installer = world.installer(size, silent, location, keys)
         world.prefix.reset_records()
         clear_payload_starts(world.prefix)
         world.clear_targets()
@@ -38,11 +40,12 @@ class InstallerRun:
 
         env = {"WINEDEBUG": TRACE + (",+relay" if relay else "")}
         with tempfile.TemporaryFile() as err:
-            self.run = Run(lambda: world.prefix.popen([installer.path], env=env, stderr=err), world, RUN_TIMEOUT,
+            self.run = Run(lambda: world.prefix.popen([installer.path], env=env, stderr=err), world, timeout,
                            tick=watch if watch_display else None)
             err.seek(0)
             trace = err.read().decode("utf-8", errors="replace")
         whole = not self.run.timed_out and world.target.exists() and world.target.stat().st_size == size
+        self.digest = file_digest(world.target) if whole and keep_digest else None
         world.clear_targets()
         writes = timed_writes(trace)
         status = [w for w in writes if names_file(w[4], STATUS_FILE)]
@@ -75,6 +78,12 @@ class InstallerRun:
         self.blank_status_updates = len([t for _, t in texts if t == " "])
         gaps = [b - a for a, b in zip(rate, rate[1:])]
         self.shortest_rate_gap = min(gaps) if gaps else None
+
+
+def file_digest(path):
+    """The SHA-256 of a file as hex digits."""
+    with open(path, "rb") as f:
+        return hashlib.file_digest(f, "sha256").hexdigest()
 
 
 def fetch_run(world, size, block):

@@ -5,6 +5,7 @@ import sys
 import time
 
 from .figures import fmt
+from .flaky import run_flaky
 from .runs import MIB, InstallerRun, curl_run, fetch_run
 from .traces import DEBUG_KEY, RELAY_INCLUDE
 
@@ -24,7 +25,8 @@ BARE = "bare WinINet loop, 1024-byte reads"
 
 class Bench:
     """The runs, in the order that keeps the whole under the time budget: start-up, the 10 MiB
-    relay run, round after round of every download case, and the 200 MiB relay run if time is left."""
+    relay run, round after round of every download case, the 200 MiB relay run if time is left, and
+    the flaky-link case, which always runs (alone with only_flaky)."""
 
     def __init__(self, world, began):
         self.world, self.began = world, began
@@ -36,6 +38,7 @@ class Bench:
         self.results = {name: [] for name in self.cases}
         self.small = {"silent": [], "dialog": []}
         self.counted = {}
+        self.flaky = {}
         self.skipped = []
         self.problems = []
 
@@ -46,8 +49,11 @@ class Bench:
     def elapsed(self):
         return time.monotonic() - self.began
 
-    def run(self):
+    def run(self, only_flaky=False):
         curl_run(self.world, BIG)  # the package into the page cache, so that no case pays for the disk
+        if only_flaky:
+            self.run_flaky()
+            return
         self.starts = [InstallerRun(self.world, STARTUP_PACKAGE, silent=False, watch_display=True)
                        for _ in range(STARTUP_RUNS)]
         if any(r.target_after is None or r.visible_after is None for r in self.starts):
@@ -59,6 +65,13 @@ class Bench:
             self.count_display(BIG)
         else:
             self.skipped.append(f"the 200 MiB relay run (about {estimate:.0f} s) did not fit the time budget")
+        self.run_flaky()
+
+    def run_flaky(self):
+        self.flaky = run_flaky(self.world, self.world.docroot / "files" / f"{BIG}.exe",
+                               report=lambda text: print(text, flush=True))
+        if any(not run.complete for run in self.flaky.values() if run.kind == "whole"):
+            self.note_problem("an uncut run of the flaky-link case did not end with the whole package")
 
     def rounds(self):
         """Each round runs every case once, so that a change in the machine's load falls on all cases

@@ -36,12 +36,15 @@ class World:
     def url(self, size):
         return self.server_http.url(f"/files/{size}.exe")
 
-    def installer(self, size, silent):
-        key = (size, silent)
+    def installer(self, size, silent, location=None, keys=None):
+        """The installer for the package of `size` on nginx, or at `location`, with further `keys` in
+        its configuration."""
+        key = (size, silent, location, tuple(sorted((keys or {}).items())))
         if key not in self.installers:
-            installer = Installer(self.prefix, directory=f"bench-{size}-{'silent' if silent else 'dialog'}")
-            installer.stamp(config_text(WebFile64=self.url(size), Caption=CAPTION, CompanyNameShort="Quillmoor",
-                                        progressbar="0" if silent else "1"))
+            installer = Installer(self.prefix, directory=f"bench-{len(self.installers)}-{size}")
+            installer.stamp(config_text(WebFile64=location or self.url(size), Caption=CAPTION,
+                                        CompanyNameShort="Quillmoor", progressbar="0" if silent else "1",
+                                        **(keys or {})))
             self.installers[key] = installer
         return self.installers[key]
 
