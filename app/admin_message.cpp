@@ -4,8 +4,7 @@
 
 static_assert(sizeof(MSGBOXPARAMSA) == 40, "the message box record of 32-bit Windows");
 
-int ShowAdminRequiredMessage(const char* caption, const char* text, unsigned int iconId,
-                             unsigned int style) {
+int ShowAdminRequiredMessage(const char* caption, const char* text, unsigned int iconId, unsigned int style) {
   MSGBOXPARAMSA params = {};
   params.cbSize = sizeof params;
   params.hwndOwner = nullptr;

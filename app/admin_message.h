@@ -13,7 +13,8 @@ inline constexpr char kAdminRequiredMessage[] =
     "\n"
     "1. Click the \x93OK\x94 button below\n"
     "2. Log off of Windows\n"
-    "3. Log back in to Windows as an \x93" "Admin\x94 user\n"
+    "3. Log back in to Windows as an \x93"
+    "Admin\x94 user\n"
     "   (a user with Administrator privileges)"
     "                                                    "  // 52 spaces
     "\n"
@@ -25,5 +26,4 @@ inline constexpr char kAdminRequiredMessage[] =
 // Shows `text` captioned `caption` in an ownerless message box of `style` plus MB_USERICON, with
 // the icon resource `iconId` (its low 16 bits) of the application's module. Returns
 // MessageBoxIndirectA's result.
-int ShowAdminRequiredMessage(const char* caption, const char* text, unsigned int iconId,
-                             unsigned int style);
+int ShowAdminRequiredMessage(const char* caption, const char* text, unsigned int iconId, unsigned int style);

@@ -25,9 +25,9 @@ private:
 
 // The values of the command line that the run uses.
 struct CommandLineResults {
-  int qaMode = 0;     // 1 when the switch "qa" is present, whatever its value
-  std::string qa;     // value of "qa", trimmed; empty when absent, valueless or "TRUE" in any case
-  std::string ac;     // value of "ac", by the same rules
+  int qaMode = 0;  // 1 when the switch "qa" is present, whatever its value
+  std::string qa;  // value of "qa", trimmed; empty when absent, valueless or "TRUE" in any case
+  std::string ac;  // value of "ac", by the same rules
 };
 
 CommandLineResults ReadCommandLineResults(const CFlagCommandLineInfo& info);

@@ -1,8 +1,8 @@
 #include "app/held_package.h"
 
+#include <softpub.h>
 #include <wincrypt.h>
 #include <wintrust.h>
-#include <softpub.h>
 
 #include <vector>
 
@@ -180,7 +180,8 @@ LONG VerifyHeldSignature(HANDLE file, const std::string& path, std::wstring& sig
 bool SignerNameMatches(const std::wstring& signer, const std::string& configured) {
   const int length = MultiByteToWideChar(CP_ACP, 0, configured.data(), static_cast<int>(configured.size()), nullptr, 0);
   std::wstring wide(length > 0 ? length : 0, L'\0');
-  if (length > 0) MultiByteToWideChar(CP_ACP, 0, configured.data(), static_cast<int>(configured.size()), &wide[0], length);
+  if (length > 0)
+    MultiByteToWideChar(CP_ACP, 0, configured.data(), static_cast<int>(configured.size()), &wide[0], length);
   return wide == signer;
 }
 
@@ -189,7 +190,8 @@ std::string SignerNameText(const std::wstring& signer) {
   const int size = static_cast<int>(signer.size());
   const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, signer.data(), size, nullptr, 0, "?", nullptr);
   std::string text(length > 0 ? length : 0, '\0');
-  if (length > 0) WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, signer.data(), size, &text[0], length, "?", nullptr);
+  if (length > 0)
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, signer.data(), size, &text[0], length, "?", nullptr);
   return text;
 }
 
@@ -217,7 +219,8 @@ PackageVerdict CheckHeldPackage(HANDLE file, const std::string& path, const Sha2
     std::wstring signer;
     std::string thumbprint;
     const LONG status = VerifyHeldSignature(file, path, signer, thumbprint);
-    if (status != 0) return PackageVerdict::Refuse("Package signature not valid: " + path + " (" + HexCode(status) + ")");
+    if (status != 0)
+      return PackageVerdict::Refuse("Package signature not valid: " + path + " (" + HexCode(status) + ")");
     const bool certificateAccepted =
         !checks.thumbprintConfigured || thumbprint == FormatSha256(checks.signerThumbprint);
     if (!certificateAccepted) {

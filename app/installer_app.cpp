@@ -142,19 +142,18 @@ void CInstallerApp::DownloadAndLaunch(int sourceKind) {
   dialog.m_strTargetPath = targetPath;
 
   m_hSmallIcon.reset(static_cast<HICON>(LoadImageA(m_hInstance, MAKEINTRESOURCEA(IDI_TRAY), IMAGE_ICON,
-                                                  GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0)));
+                                                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0)));
   const std::string tooltip = m_config.companyNameShort + " downloading - please wait...";
   m_trayIcon.SetIconResource(IDI_TRAY);  // drawn again for the taskbar's scale if that changes
-  m_trayIcon.CreateTrayIcon(m_hInstance, nullptr, WM_TRAY_NOTIFY, tooltip.c_str(), m_hSmallIcon.get(), 0, FALSE, nullptr,
-                            nullptr, 0, kBalloonTimeoutSeconds);
+  m_trayIcon.CreateTrayIcon(m_hInstance, nullptr, WM_TRAY_NOTIFY, tooltip.c_str(), m_hSmallIcon.get(), 0, FALSE,
+                            nullptr, nullptr, 0, kBalloonTimeoutSeconds);
 
   RecordStatus("Progress", "");
   RecordStatus("Downloaded", "");
   RecordStatus("Attempted to run downloaded file", "");
 
-  if (dialog.DoModal() == IDOK &&
-      LaunchDownloadedPackage(targetPath, std::move(dialog.m_heldTarget), dialog.m_writtenSha256, m_config,
-                              m_workFolder.Path())) {
+  if (dialog.DoModal() == IDOK && LaunchDownloadedPackage(targetPath, std::move(dialog.m_heldTarget),
+                                                          dialog.m_writtenSha256, m_config, m_workFolder.Path())) {
     m_workFolder.MarkStarted();
   }
   m_trayIcon.DeleteTrayIcon();

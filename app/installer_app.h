@@ -28,7 +28,7 @@ public:
 
   int m_nQaMode = 0;
   RuntimeConfig m_config;
-  UniqueIcon m_hSmallIcon;  // icon 149 at small-icon size; outlives m_trayIcon, which shows it
+  UniqueIcon m_hSmallIcon;           // icon 149 at small-icon size; outlives m_trayIcon, which shows it
   std::string m_strModulePath;       // the executable's full path
   std::string m_strModuleDirectory;  // that path cut before its last backslash
   std::string m_strThreadId;

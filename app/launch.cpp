@@ -109,9 +109,9 @@ BOOL LaunchDownloadedPackage(const std::string& targetPath, UniqueHandle held, c
   }
 
   LogEvent("Attempting to run " + targetPath, LOG_FLOW);
-  const BOOL started = HasKnownFolderApi() ? RunElevated(nullptr, targetPath.c_str(), config.parameters.c_str(),
-                                                         directory.c_str())
-                                           : StartWithOpen(targetPath, config.parameters, directory);
+  const BOOL started = HasKnownFolderApi()
+                           ? RunElevated(nullptr, targetPath.c_str(), config.parameters.c_str(), directory.c_str())
+                           : StartWithOpen(targetPath, config.parameters, directory);
   RecordStatus("Attempted to run downloaded file", "true");
   return started;
 }

@@ -24,10 +24,10 @@ struct PackageChecks {
   bool hashConfigured = false;
   Sha256Digest expectedHash = {};
   bool requireSignature = false;
-  std::string signerName;    // when not empty, the signer's display name must be exactly this
+  std::string signerName;  // when not empty, the signer's display name must be exactly this
   bool thumbprintConfigured = false;
   Sha256Digest signerThumbprint = {};  // when configured, the signing certificate's SHA-256
-  std::string malformedKey;  // the key whose value cannot be used; empty when every value can
+  std::string malformedKey;            // the key whose value cannot be used; empty when every value can
 };
 
 // What the checks of a package found: passed, or refused with the text that says why (for the

@@ -49,8 +49,7 @@ bool IsFile(const std::string& path) {
 
 bool WriteWholeFile(HANDLE file, const std::string& text) {
   DWORD written = 0;
-  return WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-         written == text.size();
+  return WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
 }
 
 // An http:// or https:// URL the download can request: a mirror must be one.
@@ -107,8 +106,9 @@ int ReadRuntimeConfig(const ConfigReadInputs& inputs, WorkFolder& folder, Runtim
   config.parameters = ReadText("parameters", fileName);
   config.showUI = static_cast<int>(GetPrivateProfileIntA(kSection, "progressbar", 1, fileName.c_str()));
   const std::string hashKey = HashKeyFor(locationKey);
-  config.checks = ReadPackageChecks(hashKey, ReadText(hashKey.c_str(), fileName), ReadText("RequireSignature", fileName),
-                                    ReadText("SignerName", fileName), ReadText("SignerThumbprint", fileName));
+  config.checks =
+      ReadPackageChecks(hashKey, ReadText(hashKey.c_str(), fileName), ReadText("RequireSignature", fileName),
+                        ReadText("SignerName", fileName), ReadText("SignerThumbprint", fileName));
   const std::string mirrorKey = std::string(locationKey) + "Mirror";
   config.mirror = ReadText(mirrorKey.c_str(), fileName);
   const bool retriesUsable = ParseRetries(ReadText("Retries", fileName), config.retries);

@@ -470,11 +470,21 @@ void CALLBACK CHttpDownloadDlg::InternetStatusThunk(HINTERNET handle, DWORD_PTR 
 void CHttpDownloadDlg::OnInternetStatus(HINTERNET, DWORD status, LPVOID info, DWORD infoLength) {
   UINT stringId = 0;
   switch (status) {
-    case INTERNET_STATUS_RESOLVING_NAME: stringId = IDS_RESOLVING; break;
-    case INTERNET_STATUS_NAME_RESOLVED: stringId = IDS_RESOLVED; break;
-    case INTERNET_STATUS_CONNECTING_TO_SERVER: stringId = IDS_CONNECTING; break;
-    case INTERNET_STATUS_CONNECTED_TO_SERVER: stringId = IDS_CONNECTED; break;
-    case INTERNET_STATUS_REDIRECT: stringId = IDS_REDIRECTING; break;
+    case INTERNET_STATUS_RESOLVING_NAME:
+      stringId = IDS_RESOLVING;
+      break;
+    case INTERNET_STATUS_NAME_RESOLVED:
+      stringId = IDS_RESOLVED;
+      break;
+    case INTERNET_STATUS_CONNECTING_TO_SERVER:
+      stringId = IDS_CONNECTING;
+      break;
+    case INTERNET_STATUS_CONNECTED_TO_SERVER:
+      stringId = IDS_CONNECTED;
+      break;
+    case INTERNET_STATUS_REDIRECT:
+      stringId = IDS_REDIRECTING;
+      break;
     default:
       ShowBlankStatus();
       return;

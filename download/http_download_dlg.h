@@ -34,12 +34,12 @@ public:
   std::string m_strLoginName;
   std::string m_strLoginPassword;
   std::string m_strDisplayName;
-  int m_nSourceKind = 0;        // negative: a QA URL, shown in the QA form of the file line
-  int m_nShowUI = 1;            // 0: silent (hidden, no message boxes)
-  std::string m_strQaVersion;   // shown in the QA file line
+  int m_nSourceKind = 0;             // negative: a QA URL, shown in the QA form of the file line
+  int m_nShowUI = 1;                 // 0: silent (hidden, no message boxes)
+  std::string m_strQaVersion;        // shown in the QA file line
   CTrayIcon* m_pTrayIcon = nullptr;  // its tooltip follows the percentage; may be null
-  int m_nRetries = 0;           // further attempts a failed transfer gets at each address (0 to 10)
-  std::string m_strMirrorUrl;   // a second URL of the same package, for when the first gives up; "" for none
+  int m_nRetries = 0;                // further attempts a failed transfer gets at each address (0 to 10)
+  std::string m_strMirrorUrl;        // a second URL of the same package, for when the first gives up; "" for none
 
   // Outputs, once DoModal has answered IDOK: the downloaded file, held for reading and shared for
   // reading only since the worker closed it (invalid when it could not be opened again), and the

@@ -10,7 +10,8 @@ uint32_t ProgressRangeKb(uint32_t size) { return static_cast<uint32_t>((static_c
 uint32_t ProgressPositionKb(uint32_t total) { return total >> 10; }
 
 std::string FormatTransferRate(double bytesPerMs, StringLoader load) {
-  if (bytesPerMs < 1.0) return FormatPlaceholders(load(IDS_BYTES_PER_SEC), FormatText("%0.0f", bytesPerMs * 1024.0).c_str());
+  if (bytesPerMs < 1.0)
+    return FormatPlaceholders(load(IDS_BYTES_PER_SEC), FormatText("%0.0f", bytesPerMs * 1024.0).c_str());
   const char* format = bytesPerMs < 10.0 ? "%0.2f" : "%0.0f";
   return FormatPlaceholders(load(IDS_KB_PER_SEC), FormatText(format, bytesPerMs).c_str());
 }
@@ -24,8 +25,8 @@ std::string FormatByteSize(uint32_t count, StringLoader load) {
 }
 
 std::string FormatTimeLeft(uint32_t seconds, uint32_t received, uint32_t size, StringLoader load) {
-  const std::string sizes =
-      FormatPlaceholders(load(IDS_BYTES_OF), FormatByteSize(received, load).c_str(), FormatByteSize(size, load).c_str());
+  const std::string sizes = FormatPlaceholders(load(IDS_BYTES_OF), FormatByteSize(received, load).c_str(),
+                                               FormatByteSize(size, load).c_str());
   std::string time;
   if (seconds < 60) {
     time = FormatPlaceholders(load(IDS_SECONDS), FormatText("%u", seconds).c_str());

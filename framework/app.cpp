@@ -27,7 +27,7 @@ CWinApp* AfxGetApp() { return theApplication; }
 
 HINSTANCE AfxGetInstanceHandle() {
   return theApplication != nullptr && theApplication->m_hInstance != nullptr ? theApplication->m_hInstance
-                                                                              : GetModuleHandleA(nullptr);
+                                                                             : GetModuleHandleA(nullptr);
 }
 
 const char* AfxGetAppName() { return theApplication != nullptr ? theApplication->m_strAppName.c_str() : ""; }

@@ -5,9 +5,9 @@
 BOOL LookUpMessageText(DWORD number, HMODULE table, const char* lineBreak, std::string& text) {
   const DWORD source = table != nullptr ? FORMAT_MESSAGE_FROM_HMODULE : FORMAT_MESSAGE_FROM_SYSTEM;
   UniqueLocal message;
-  const DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | source, table,
-                                      number, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                      reinterpret_cast<char*>(message.put()), 0, nullptr);
+  const DWORD length =
+      FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | source, table, number,
+                     MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(message.put()), 0, nullptr);
   if (length == 0 || !message) return FALSE;
   const char* found = static_cast<const char*>(message.get());
   std::string kept;

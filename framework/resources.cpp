@@ -20,7 +20,7 @@ void AfxFormatString2(std::string& out, UINT id, const char* arg1, const char* a
 int AfxMessageBox(const char* text, UINT type) {
   if ((type & MB_ICONMASK) == 0) {
     type |= (type & MB_TYPEMASK) == MB_YESNO || (type & MB_TYPEMASK) == MB_YESNOCANCEL ? MB_ICONQUESTION
-                                                                                      : MB_ICONEXCLAMATION;
+                                                                                       : MB_ICONEXCLAMATION;
   }
   return MessageBoxA(GetActiveWindow(), text, AfxGetAppName(), type);
 }

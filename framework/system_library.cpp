@@ -28,7 +28,9 @@ Function KernelFunction(const char* name) {
 
 // Whether LoadLibraryExA takes the LOAD_LIBRARY_SEARCH_* flags: where SetDefaultDllDirectories
 // exists (Windows 8, and Vista and 7 with update KB2533623), as its documentation says to find out.
-bool HasSafeDllSearchFlags() { return KernelFunction<SetDefaultDllDirectoriesFn>("SetDefaultDllDirectories") != nullptr; }
+bool HasSafeDllSearchFlags() {
+  return KernelFunction<SetDefaultDllDirectoriesFn>("SetDefaultDllDirectories") != nullptr;
+}
 }  // namespace
 
 void RestrictDllSearch() {

@@ -29,5 +29,5 @@ private:
 };
 
 // Creates and starts a worker thread running proc(param); null when it cannot be started.
-CWinThread* AfxBeginThread(AFX_THREADPROC proc, LPVOID param, int priority = THREAD_PRIORITY_NORMAL,
-                           UINT stackSize = 0, DWORD createFlags = 0, LPSECURITY_ATTRIBUTES security = nullptr);
+CWinThread* AfxBeginThread(AFX_THREADPROC proc, LPVOID param, int priority = THREAD_PRIORITY_NORMAL, UINT stackSize = 0,
+                           DWORD createFlags = 0, LPSECURITY_ATTRIBUTES security = nullptr);

@@ -93,8 +93,7 @@ EXCEPTION_DISPOSITION NTAPI GuardHandler(EXCEPTION_RECORD* record, void* establi
 // The innermost guard on this thread's chain, or null.
 GuardFrame* InnermostGuard() {
   EXCEPTION_REGISTRATION_RECORD* record = ThreadTib()->ExceptionList;
-  for (; record != nullptr && record != reinterpret_cast<EXCEPTION_REGISTRATION_RECORD*>(-1);
-       record = record->Next) {
+  for (; record != nullptr && record != reinterpret_cast<EXCEPTION_REGISTRATION_RECORD*>(-1); record = record->Next) {
     if (record->Handler == GuardHandler) return reinterpret_cast<GuardFrame*>(record);
   }
   return nullptr;

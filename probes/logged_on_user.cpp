@@ -23,15 +23,11 @@ using WtsMemory = FaultReleased<UniqueWtsMemory>;
 
 constexpr char kFaultMessage[] = "Exception occured at CLoggedOnUserHelper::IsLoggedOnUserAdmin";
 
-std::string_view SidBytes(PSID sid) {
-  return std::string_view(static_cast<const char*>(sid), GetLengthSid(sid));
-}
+std::string_view SidBytes(PSID sid) { return std::string_view(static_cast<const char*>(sid), GetLengthSid(sid)); }
 
 }  // namespace
 
-BOOL CLoggedOnUserHelper::IsLoggedOnUserAdmin() {
-  return RunCheck(CheckLoggedOnUser);
-}
+BOOL CLoggedOnUserHelper::IsLoggedOnUserAdmin() { return RunCheck(CheckLoggedOnUser); }
 
 BOOL CLoggedOnUserHelper::RunCheck(BOOL (*check)(UniqueHandle& userToken)) {
   struct Run {
@@ -74,8 +70,8 @@ BOOL CLoggedOnUserHelper::IsTokenAdmin(HANDLE token) {
 
   SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
   Sid administrators;
-  if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
-                                DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, administrators.put()))
+  if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                administrators.put()))
     return FALSE;
 
   // No heap for the list: a fault would leave it allocated. The buffer holds at most this many.
@@ -95,31 +91,27 @@ UniqueHandle CLoggedOnUserHelper::GetLoggedOnUserToken(DWORD desiredAccess, TOKE
   if (needed == 0) return UniqueHandle();
   // The station's SID is the logon SID of the interactive logon session.
   HeapBlock stationSid(HeapAlloc(GetProcessHeap(), 0, needed));
-  if (!stationSid ||
-      !GetUserObjectInformationA(station, UOI_USER_SID, stationSid.get(), needed, &needed))
+  if (!stationSid || !GetUserObjectInformationA(station, UOI_USER_SID, stationSid.get(), needed, &needed))
     return UniqueHandle();
 
   DWORD bytes = 0;
   LPSTR text = nullptr;
-  BOOL ok = WTSQuerySessionInformationA(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION, WTSUserName,
-                                        &text, &bytes);
+  BOOL ok = WTSQuerySessionInformationA(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION, WTSUserName, &text, &bytes);
   WtsMemory userName(text);
   if (!ok) return UniqueHandle();
   text = nullptr;
-  ok = WTSQuerySessionInformationA(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION, WTSDomainName,
-                                   &text, &bytes);
+  ok = WTSQuerySessionInformationA(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION, WTSDomainName, &text, &bytes);
   WtsMemory domainName(text);
   if (!ok) return UniqueHandle();
 
-  HeapBlock accountSid = GetAccountSid(static_cast<const char*>(domainName.get()),
-                                             static_cast<const char*>(userName.get()));
+  HeapBlock accountSid =
+      GetAccountSid(static_cast<const char*>(domainName.get()), static_cast<const char*>(userName.get()));
   if (!accountSid) return UniqueHandle();
 
   Handle found = FindUserProcessToken(accountSid.get(), stationSid.get());
   // Not tested: with no token found, or a failed duplication, the result stays empty.
   Handle result;
-  DuplicateTokenEx(found.get(), desiredAccess, nullptr, SecurityImpersonation, tokenType,
-                   result.put());
+  DuplicateTokenEx(found.get(), desiredAccess, nullptr, SecurityImpersonation, tokenType, result.put());
   return result.Take();
 }
 
@@ -148,8 +140,7 @@ UniqueHandle CLoggedOnUserHelper::FindUserProcessToken(PSID userSid, PSID logonS
   return UniqueHandle();
 }
 
-UniqueHeapBlock CLoggedOnUserHelper::GetAccountSid(const char* systemName,
-                                                   const char* accountName) {
+UniqueHeapBlock CLoggedOnUserHelper::GetAccountSid(const char* systemName, const char* accountName) {
   DWORD sidSize = 0;
   DWORD domainSize = 0;
   SID_NAME_USE use;
@@ -170,14 +161,18 @@ BOOL CLoggedOnUserHelper::GetProcessLogonSid(DWORD processId, UniqueHeapBlock& l
   Handle token = GetProcessToken(processId, TOKEN_QUERY);
   if (!token) {
     fputs(FormatText("GetProcessLogonSid::GetProcessToken failed with error: %u\r\n",
-                     static_cast<unsigned>(GetLastError())).c_str(), stdout);
+                     static_cast<unsigned>(GetLastError()))
+              .c_str(),
+          stdout);
     return FALSE;
   }
   DWORD length = 0;
   HeapBlock groups = GetTokenInformationInternal(token.get(), TokenLogonSid, length);
   if (!groups) {
     fputs(FormatText("GetProcessLogonSid::GetTokenInformationInternal failed with error: %u\r\n",
-                     static_cast<unsigned>(GetLastError())).c_str(), stdout);
+                     static_cast<unsigned>(GetLastError()))
+              .c_str(),
+          stdout);
     return FALSE;
   }
   TOKEN_GROUPS* list = static_cast<TOKEN_GROUPS*>(groups.get());
@@ -189,8 +184,7 @@ BOOL CLoggedOnUserHelper::GetProcessLogonSid(DWORD processId, UniqueHeapBlock& l
   return TRUE;
 }
 
-UniqueHeapBlock CLoggedOnUserHelper::GetTokenInformationInternal(HANDLE token,
-                                                                 TOKEN_INFORMATION_CLASS infoClass,
+UniqueHeapBlock CLoggedOnUserHelper::GetTokenInformationInternal(HANDLE token, TOKEN_INFORMATION_CLASS infoClass,
                                                                  DWORD& length) {
   if (!token) return UniqueHeapBlock();
   DWORD needed = 0;

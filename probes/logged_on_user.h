@@ -44,9 +44,7 @@ protected:
   // The token information of `infoClass` in a process-heap block, empty on failure. `length`
   // receives the size the system reported once the block was allocated, whether the read then
   // succeeded or not.
-  static UniqueHeapBlock GetTokenInformationInternal(HANDLE token,
-                                                     TOKEN_INFORMATION_CLASS infoClass,
-                                                     DWORD& length);
+  static UniqueHeapBlock GetTokenInformationInternal(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, DWORD& length);
   // The token of the process with `desiredAccess`, empty on failure.
   static UniqueHandle GetProcessToken(DWORD processId, DWORD desiredAccess);
 };

@@ -42,8 +42,7 @@ BOOL Is64BitWindows() {
 BOOL HasKnownFolderApi() {
   UniqueModule shell(LoadSystemLibrary("shell32.dll"));
   if (!shell) return FALSE;
-  auto getKnownFolderPath =
-      reinterpret_cast<GetKnownFolderPathFn>(
+  auto getKnownFolderPath = reinterpret_cast<GetKnownFolderPathFn>(
       reinterpret_cast<void*>(GetProcAddress(shell.get(), "SHGetKnownFolderPath")));
   if (getKnownFolderPath == nullptr) return FALSE;
   PWSTR path = nullptr;

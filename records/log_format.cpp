@@ -3,8 +3,8 @@
 #include "framework/format.h"
 
 std::string LogSectionName(int level, const std::string& threadIdText) {
-  static const char* const kPrefixes[] = {"ERROR (Thread ID=", "FLOW (Thread ID=", "INFO (Thread ID=",
-                                          "UNINSTALL (Thread ID="};
+  static const char* const kPrefixes[] = {
+      "ERROR (Thread ID=", "FLOW (Thread ID=", "INFO (Thread ID=", "UNINSTALL (Thread ID="};
   if (level < LOG_ERROR || level > LOG_UNINSTALL) return std::string();
   return kPrefixes[level] + threadIdText + ")";
 }
@@ -15,9 +15,7 @@ std::string FormatLogKey(int sequence, const std::tm& localTime, int random) {
   return FormatText("%.3d %s %.3d  .", sequence, timeText, random);
 }
 
-int LogRandomFromRand(int randValue) {
-  return static_cast<int>(static_cast<double>(randValue) * (1.0 / 32767) * 1000);
-}
+int LogRandomFromRand(int randValue) { return static_cast<int>(static_cast<double>(randValue) * (1.0 / 32767) * 1000); }
 
 std::string SafeRecordText(std::string_view text, bool isKey) {
   std::string safe;

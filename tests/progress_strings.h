@@ -9,10 +9,16 @@
 
 inline std::string LoadProgressString(unsigned id) {
   static const std::map<unsigned, std::string> table = {
-      {IDS_BYTES_OF, "%1 of %2"},         {IDS_SECONDS, "%1 sec"},           {IDS_MINUTES, "%1 min"},
-      {IDS_MINUTES_SECONDS, "%1 min %2 sec"}, {IDS_BYTES, "%1 Bytes"},       {IDS_KILOBYTES, "%1 KB"},
-      {IDS_MEGABYTES, "%1 MB"},           {IDS_TIME_LEFT_LINE, "%1 (%2 copied)"},
-      {IDS_BYTES_PER_SEC, "%1 Bytes/Sec"}, {IDS_KB_PER_SEC, "%1 KB/Sec"},
+      {IDS_BYTES_OF, "%1 of %2"},
+      {IDS_SECONDS, "%1 sec"},
+      {IDS_MINUTES, "%1 min"},
+      {IDS_MINUTES_SECONDS, "%1 min %2 sec"},
+      {IDS_BYTES, "%1 Bytes"},
+      {IDS_KILOBYTES, "%1 KB"},
+      {IDS_MEGABYTES, "%1 MB"},
+      {IDS_TIME_LEFT_LINE, "%1 (%2 copied)"},
+      {IDS_BYTES_PER_SEC, "%1 Bytes/Sec"},
+      {IDS_KB_PER_SEC, "%1 KB/Sec"},
   };
   const auto found = table.find(id);
   return found == table.end() ? std::string() : found->second;

@@ -2,8 +2,7 @@
 
 #include <cstring>
 
-std::size_t CopyTextCut(char* field, std::size_t fieldSize, const char* text,
-                        LeadBytePredicate isLeadByte) {
+std::size_t CopyTextCut(char* field, std::size_t fieldSize, const char* text, LeadBytePredicate isLeadByte) {
   const std::size_t room = fieldSize - 1;
   std::size_t length = text != nullptr ? std::strlen(text) : 0;
   if (length > room) {

@@ -11,5 +11,4 @@ using LeadBytePredicate = bool (*)(unsigned char byte);
 // terminates it. A text longer than fieldSize - 1 bytes is cut to at most that many, never between
 // the two bytes of a double-byte character (the whole character is left out instead). A text that
 // fits is copied unchanged. Returns the number of bytes copied, without the terminator.
-std::size_t CopyTextCut(char* field, std::size_t fieldSize, const char* text,
-                        LeadBytePredicate isLeadByte);
+std::size_t CopyTextCut(char* field, std::size_t fieldSize, const char* text, LeadBytePredicate isLeadByte);

@@ -17,12 +17,9 @@
 //   window's messages.
 
 static_assert(NOTIFYICONDATAA_V2_SIZE == 488, "record layout of Windows 2000");
-static_assert(offsetof(NOTIFYICONDATAA, szTip) == 24 && sizeof(NOTIFYICONDATAA::szTip) == 128,
-              "tooltip field");
-static_assert(offsetof(NOTIFYICONDATAA, szInfo) == 160 && sizeof(NOTIFYICONDATAA::szInfo) == 256,
-              "balloon text field");
-static_assert(offsetof(NOTIFYICONDATAA, szInfoTitle) == 420 &&
-                  sizeof(NOTIFYICONDATAA::szInfoTitle) == 64,
+static_assert(offsetof(NOTIFYICONDATAA, szTip) == 24 && sizeof(NOTIFYICONDATAA::szTip) == 128, "tooltip field");
+static_assert(offsetof(NOTIFYICONDATAA, szInfo) == 160 && sizeof(NOTIFYICONDATAA::szInfo) == 256, "balloon text field");
+static_assert(offsetof(NOTIFYICONDATAA, szInfoTitle) == 420 && sizeof(NOTIFYICONDATAA::szInfoTitle) == 64,
               "balloon title field");
 static_assert(offsetof(NOTIFYICONDATAA, dwInfoFlags) == 484, "balloon flags field");
 static_assert(sizeof(OSVERSIONINFOA) == 148, "version record");
@@ -41,9 +38,7 @@ bool IsAnsiLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; 
 
 class RecordLock {
 public:
-  explicit RecordLock(CRITICAL_SECTION& section) : section_(section) {
-    EnterCriticalSection(&section_);
-  }
+  explicit RecordLock(CRITICAL_SECTION& section) : section_(section) { EnterCriticalSection(&section_); }
   ~RecordLock() { LeaveCriticalSection(&section_); }
   RecordLock(const RecordLock&) = delete;
   RecordLock& operator=(const RecordLock&) = delete;
@@ -79,10 +74,9 @@ CTrayIcon::~CTrayIcon() {
   DeleteCriticalSection(&m_csRecord);
 }
 
-BOOL CTrayIcon::CreateTrayIcon(HINSTANCE hInstance, HWND hNotifyWnd, UINT uCallbackMessage,
-                               const char* pszTooltip, HICON hIcon, UINT uID, BOOL bHidden,
-                               const char* pszBalloonText, const char* pszBalloonTitle,
-                               DWORD dwBalloonFlags, UINT uBalloonTimeoutSeconds) {
+BOOL CTrayIcon::CreateTrayIcon(HINSTANCE hInstance, HWND hNotifyWnd, UINT uCallbackMessage, const char* pszTooltip,
+                               HICON hIcon, UINT uID, BOOL bHidden, const char* pszBalloonText,
+                               const char* pszBalloonTitle, DWORD dwBalloonFlags, UINT uBalloonTimeoutSeconds) {
   m_bUsable = LOBYTE(LOWORD(GetVersion())) >= 4;
   if (!m_bUsable) return FALSE;
   m_hInstance = hInstance;
@@ -96,9 +90,8 @@ BOOL CTrayIcon::CreateTrayIcon(HINSTANCE hInstance, HWND hNotifyWnd, UINT uCallb
   RegisterClassExA(&windowClass);  // fails harmlessly when an earlier call registered it
   // Messages sent while the window is being created find no stored handle yet and go to
   // DefWindowProcA.
-  m_wndHidden.reset(CreateWindowExA(0, kWindowClassName, "", WS_POPUP, CW_USEDEFAULT,
-                                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
-                                    hInstance, nullptr));
+  m_wndHidden.reset(CreateWindowExA(0, kWindowClassName, "", WS_POPUP, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                                    CW_USEDEFAULT, nullptr, nullptr, hInstance, nullptr));
 
   const BOOL bAddToShell = !bHidden || m_bStatesSupported;
   NOTIFYICONDATAA record;
@@ -208,9 +201,7 @@ void CTrayIcon::OnDpiChanged(UINT dpi) {
   m_hScaledIcon = std::move(icon);  // the one before it is no longer in the record
 }
 
-BOOL CTrayIcon::SendToShell(DWORD dwMessage, NOTIFYICONDATAA* pRecord) {
-  return Shell_NotifyIconA(dwMessage, pRecord);
-}
+BOOL CTrayIcon::SendToShell(DWORD dwMessage, NOTIFYICONDATAA* pRecord) { return Shell_NotifyIconA(dwMessage, pRecord); }
 
 void CTrayIcon::PrepareMenu(HMENU) {}
 
@@ -259,8 +250,7 @@ LRESULT CTrayIcon::HandleIconMessage(UINT iconId, UINT notification) {
   }
 }
 
-LRESULT CALLBACK CTrayIcon::TrayWindowProc(HWND hWnd, UINT message, WPARAM wParam,
-                                           LPARAM lParam) {
+LRESULT CALLBACK CTrayIcon::TrayWindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
   CTrayIcon* const pIcon = g_pCurrentTrayIcon;
   if (pIcon == nullptr || hWnd != pIcon->m_wndHidden.get()) {
     return DefWindowProcA(hWnd, message, wParam, lParam);

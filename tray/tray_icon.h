@@ -33,9 +33,8 @@ public:
   // systems with icon states (NT 5 and later) and when `pszBalloonText` is given. FALSE on a system
   // below major version 4 (nothing created) or when the shell refuses the add; TRUE when the add
   // succeeds or, hidden on a system without states, nothing had to be sent.
-  BOOL CreateTrayIcon(HINSTANCE hInstance, HWND hNotifyWnd, UINT uCallbackMessage,
-                      const char* pszTooltip, HICON hIcon, UINT uID, BOOL bHidden,
-                      const char* pszBalloonText, const char* pszBalloonTitle,
+  BOOL CreateTrayIcon(HINSTANCE hInstance, HWND hNotifyWnd, UINT uCallbackMessage, const char* pszTooltip, HICON hIcon,
+                      UINT uID, BOOL bHidden, const char* pszBalloonText, const char* pszBalloonTitle,
                       DWORD dwBalloonFlags, UINT uBalloonTimeoutSeconds);
   // Sets the tooltip (cut to 127 bytes); callable from any thread. Not shown: the text is kept for
   // a later add and TRUE is returned; shown: the shell's result. FALSE before a successful create.
@@ -71,19 +70,19 @@ protected:
   static constexpr DWORD kNotifyRecordSize = 488;
 
   NOTIFYICONDATAA m_nid = {};
-  HINSTANCE m_hInstance = nullptr;    // owns the window class and the menu resources
-  UniqueWindow m_wndHidden;           // null until CreateTrayIcon
-  HWND m_hTargetWnd = nullptr;        // receives the menu's commands
-  BOOL m_bUsable = FALSE;             // the system can show notification icons
-  BOOL m_bNotShown = TRUE;            // tooltip changes stay in the record
+  HINSTANCE m_hInstance = nullptr;  // owns the window class and the menu resources
+  UniqueWindow m_wndHidden;         // null until CreateTrayIcon
+  HWND m_hTargetWnd = nullptr;      // receives the menu's commands
+  BOOL m_bUsable = FALSE;           // the system can show notification icons
+  BOOL m_bNotShown = TRUE;          // tooltip changes stay in the record
   BOOL m_bNotInTray = TRUE;
   BOOL m_bRestorePending = FALSE;
-  BOOL m_bStatesSupported = FALSE;    // NT 5 or later: balloons and icon states
+  BOOL m_bStatesSupported = FALSE;  // NT 5 or later: balloons and icon states
   UINT m_nDefaultMenuItem = 0;
   BOOL m_bDefaultItemByPosition = TRUE;
-  UINT m_nSavedFlags = 0;             // the add's flags, used again by RestoreTrayIcon
-  UINT m_nIconId = 0;                 // icon resource reloaded on a scale change; 0: none
-  UniqueIcon m_hScaledIcon;           // the icon of the latest scale change (in the record); null before
+  UINT m_nSavedFlags = 0;    // the add's flags, used again by RestoreTrayIcon
+  UINT m_nIconId = 0;        // icon resource reloaded on a scale change; 0: none
+  UniqueIcon m_hScaledIcon;  // the icon of the latest scale change (in the record); null before
 
 private:
   // ChangeTooltip runs on the download worker while RestoreTrayIcon runs on the main thread; both

@@ -21,10 +21,9 @@ public:
 private:
   void Compress(const unsigned char* blocks, size_t count);
 
-  uint32_t state_[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
-                        0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+  uint32_t state_[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
   unsigned char block_[64] = {};
-  size_t filled_ = 0;       // bytes waiting in block_
+  size_t filled_ = 0;  // bytes waiting in block_
   uint64_t totalBytes_ = 0;
   bool useShaInstructions_ = false;
 };

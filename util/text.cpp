@@ -6,8 +6,7 @@ constexpr int kMaxJoinedParts = 10;
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 }  // namespace
 
-const std::string& JoinPath(std::string& result, const std::string& first,
-                            std::initializer_list<const char*> parts) {
+const std::string& JoinPath(std::string& result, const std::string& first, std::initializer_list<const char*> parts) {
   std::string joined = first;
   int used = 0;
   for (const char* part : parts) {

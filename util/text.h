@@ -13,8 +13,7 @@
 // (also returned). The parts end at the first empty or null one; at most ten are used. Per part:
 // an empty accumulator takes nothing; one ending in "\" loses that "\" before a part starting with
 // "\" or "/"; one ending in anything else gets a "\" before a part that starts with neither.
-const std::string& JoinPath(std::string& result, const std::string& first,
-                            std::initializer_list<const char*> parts);
+const std::string& JoinPath(std::string& result, const std::string& first, std::initializer_list<const char*> parts);
 
 // Appends to `fields` the pieces of `text` between occurrences of `separator` (k separators give
 // k + 1 pieces, empty ones included) and returns the array's size afterwards. An empty `text`

@@ -11,8 +11,7 @@
 #include <vector>
 
 // Unlike assert, stays on in release builds; libFuzzer saves the input that reached abort().
-#define FUZZ_CHECK(condition) \
-  ((condition) ? (void)0 : FuzzCheckFailed(#condition, __FILE__, __LINE__))
+#define FUZZ_CHECK(condition) ((condition) ? (void)0 : FuzzCheckFailed(#condition, __FILE__, __LINE__))
 
 [[noreturn]] inline void FuzzCheckFailed(const char* condition, const char* file, int line) {
   std::fprintf(stderr, "%s:%d: property failed: %s\n", file, line, condition);

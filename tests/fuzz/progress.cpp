@@ -6,9 +6,9 @@
 #include <cmath>
 
 #include "download/progress.h"
-#include "tests/progress_strings.h"
 #include "res/resource.h"
 #include "tests/fuzz/fuzz_support.h"
+#include "tests/progress_strings.h"
 
 namespace {
 
@@ -26,7 +26,8 @@ bool ReadNumber(const std::string& text, const std::string& unit, int decimals, 
   const std::string number = text.substr(0, text.size() - unit.size());
   const size_t point = number.find('.');
   if (number.empty() || number.find_first_not_of("0123456789.") != std::string::npos) return false;
-  if (decimals == 0 ? point != std::string::npos : point == std::string::npos || number.size() - point - 1 != static_cast<size_t>(decimals)) {
+  if (decimals == 0 ? point != std::string::npos
+                    : point == std::string::npos || number.size() - point - 1 != static_cast<size_t>(decimals)) {
     return false;
   }
   value = std::strtod(number.c_str(), nullptr);
@@ -137,7 +138,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       continue;
     }
     FUZZ_CHECK(clock.lastRateTick == now && clock.lastRateTotal == total);
-    FUZZ_CHECK(std::fabs(update.rate * sinceRate - (total - before.lastRateTotal)) <= 1e-6 * (total - before.lastRateTotal) + 1e-9);
+    FUZZ_CHECK(std::fabs(update.rate * sinceRate - (total - before.lastRateTotal)) <=
+               1e-6 * (total - before.lastRateTotal) + 1e-9);
     CheckRate(update.rate);
     FUZZ_CHECK(update.timeLeftDue == (sizeKnown && total != 0));
     if (!update.timeLeftDue) continue;

@@ -82,8 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   // A local location: asked about once, for the directory, a backslash and the trimmed name.
   const std::string trimmed = TrimLocalLocation(location);
-  FUZZ_CHECK(trimmed.empty() || (trimmed.front() != ' ' && trimmed.front() != '\\' && trimmed.back() != ' ' &&
-                                 trimmed.back() != '\\'));
+  FUZZ_CHECK(trimmed.empty() ||
+             (trimmed.front() != ' ' && trimmed.front() != '\\' && trimmed.back() != ' ' && trimmed.back() != '\\'));
   FUZZ_CHECK(location.find(trimmed) != std::string::npos);
   const std::string fullPath = directory + "\\" + trimmed;
   FUZZ_CHECK(asked.size() == 1 && asked[0] == fullPath);

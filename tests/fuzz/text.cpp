@@ -2,8 +2,8 @@
 // bytes, gives the texts: the first is split, trimmed and is the path to join to; the second is the
 // trim set; the second and later ones are the path parts (an empty one ends them, as it does for
 // the joiner).
-#include "tests/fuzz/fuzz_support.h"
 #include "util/text.h"
+#include "tests/fuzz/fuzz_support.h"
 
 namespace {
 
@@ -48,7 +48,7 @@ void CheckTrimmed(const std::string& text, const std::string& trimmed, const cha
 
 void CheckJoin(const std::string& first, const std::vector<std::string>& parts) {
   const char* p[kMaxParts] = {};
-  size_t used = 0;   // the parts the joiner takes: up to the first empty one, at most ten
+  size_t used = 0;    // the parts the joiner takes: up to the first empty one, at most ten
   size_t length = 0;  // their total length
   for (size_t i = 0; i < parts.size() && i < kMaxParts; ++i) p[i] = parts[i].c_str();
   while (used < 10 && p[used] != nullptr && *p[used] != '\0') length += std::strlen(p[used++]);
@@ -77,7 +77,7 @@ void CheckJoin(const std::string& first, const std::vector<std::string>& parts) 
   JoinPath(one, first, {p[0]});
   const bool endsWithBackslash = first.back() == '\\';
   const bool startsWithSeparator = IsSeparator(p[0][0]);
-  const std::string head = endsWithBackslash && startsWithSeparator ? first.substr(0, first.size() - 1)
+  const std::string head = endsWithBackslash && startsWithSeparator     ? first.substr(0, first.size() - 1)
                            : !endsWithBackslash && !startsWithSeparator ? first + "\\"
                                                                         : first;
   FUZZ_CHECK(one == head + p[0]);

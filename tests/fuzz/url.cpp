@@ -44,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t schemeEnd = url.find("://");
   uint32_t schemeService = 0;
   uint16_t defaultPort = 0;
-  const bool known = schemeEnd != std::string::npos && KnownScheme(url.substr(0, schemeEnd), schemeService, defaultPort);
+  const bool known =
+      schemeEnd != std::string::npos && KnownScheme(url.substr(0, schemeEnd), schemeService, defaultPort);
   if (!known) {
     FUZZ_CHECK(!parsed);
     return 0;
@@ -60,7 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(port != 0);
   // No colon in the authority: the scheme's own port.
   const size_t authorityEnd = url.find_first_of("/?#", schemeEnd + 3);
-  const std::string authority = url.substr(schemeEnd + 3, authorityEnd == std::string::npos ? std::string::npos : authorityEnd - schemeEnd - 3);
+  const std::string authority =
+      url.substr(schemeEnd + 3, authorityEnd == std::string::npos ? std::string::npos : authorityEnd - schemeEnd - 3);
   if (authority.find(':') == std::string::npos) FUZZ_CHECK(port == defaultPort);
 
   // The fields, written back as a URL with an explicit port, parse to the same fields.

@@ -68,8 +68,7 @@ TEST(AdminMessage, TypographicCharactersAreWindows1252Bytes) {
       at.push_back(i);
     ASSERT_EQ(at.size(), followers.size()) << std::hex << int(byte);
     for (size_t k = 0; k < at.size(); ++k)
-      EXPECT_EQ(kMessage.compare(at[k] + 1, followers[k].size(), followers[k]), 0)
-          << std::hex << int(byte);
+      EXPECT_EQ(kMessage.compare(at[k] + 1, followers[k].size(), followers[k]), 0) << std::hex << int(byte);
   }
   size_t high = 0;
   for (char c : kMessage) high += static_cast<unsigned char>(c) >= 0x80;

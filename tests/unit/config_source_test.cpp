@@ -13,10 +13,15 @@ TEST(ConfigSource, UrlTest) {
     bool isUrl;
   };
   const Case cases[] = {
-      {"http://server/dir/file.exe", true}, {"https://server/f.exe", true}, {"http/", true},
-      {"httpx/y", true},                    {"HTTP://server/dir/file.exe", false},
-      {"http", false},                      {"htt/", false},
-      {"", false},                          {"32\\package.exe", false},
+      {"http://server/dir/file.exe", true},
+      {"https://server/f.exe", true},
+      {"http/", true},
+      {"httpx/y", true},
+      {"HTTP://server/dir/file.exe", false},
+      {"http", false},
+      {"htt/", false},
+      {"", false},
+      {"32\\package.exe", false},
       {" http://server/x", false},
   };
   for (const Case& c : cases) EXPECT_EQ(IsHttpLocation(c.location), c.isUrl) << c.location;

@@ -119,7 +119,7 @@ TEST(PackageChecks, ReadFromTheConfigurationValues) {
       {"", "0", "", false, false, ""},
       {"", "1", "", false, true, ""},
       {kAbcLower, "1", "Quillmoor", true, true, ""},
-      {"", "", "Quillmoor", false, true, ""},   // a signer name asks for a signature
+      {"", "", "Quillmoor", false, true, ""},  // a signer name asks for a signature
       {"", "0", "Quillmoor", false, true, ""},
       {"abc", "1", "", false, false, "WebFile64Sha256"},
       {"abc", "yes", "", false, false, "WebFile64Sha256"},  // the first bad key is named
@@ -180,7 +180,7 @@ TEST(PackageChecks, ALocationIsPinnedOnlyByHttpsOrAHashOrASignature) {
       {"[runtime]\r\nWebFile=http:h/f.exe\r\n" + hash, P::kUnparsableUrl},
       {"[runtime]\r\nWebFile=httph/f.exe", P::kUnparsableUrl},
       {"[runtime]\r\nCaption=x\r" + url, P::kPlainHttp},  // a CR ends a line too
-      {"[runtime]\r\n[note\r\n" + url, P::kPlainHttp},  // no section without its "]"
+      {"[runtime]\r\n[note\r\n" + url, P::kPlainHttp},    // no section without its "]"
       // URL texts the parser rejects: the download would fetch "http://" + the text over plain
       // http, so nothing pins them, not even a hash.
       {"[runtime]\r\nWebFile=httpfoo/f.exe\r\n" + hash, P::kUnparsableUrl},

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "download/progress.h"
-#include "tests/progress_strings.h"
 #include "res/resource.h"
+#include "tests/progress_strings.h"
 
 namespace {
 
@@ -13,17 +13,17 @@ std::string Load(unsigned id) { return LoadProgressString(id); }
 
 TEST(ProgressText, Rates) {
   const std::pair<double, const char*> cases[] = {
-      {0.5, "512 Bytes/Sec"}, {0.0, "0 Bytes/Sec"},   {0.9999, "1024 Bytes/Sec"}, {1.0, "1.00 KB/Sec"},
-      {2.5, "2.50 KB/Sec"},   {9.999, "10.00 KB/Sec"}, {10.0, "10 KB/Sec"},        {12.4, "12 KB/Sec"},
-      {12.6, "13 KB/Sec"},
+      {0.5, "512 Bytes/Sec"}, {0.0, "0 Bytes/Sec"}, {0.9999, "1024 Bytes/Sec"},
+      {1.0, "1.00 KB/Sec"},   {2.5, "2.50 KB/Sec"}, {9.999, "10.00 KB/Sec"},
+      {10.0, "10 KB/Sec"},    {12.4, "12 KB/Sec"},  {12.6, "13 KB/Sec"},
   };
   for (const auto& c : cases) EXPECT_EQ(FormatTransferRate(c.first, Load), c.second) << c.first;
 }
 
 TEST(ProgressText, ByteSizes) {
   const std::pair<uint32_t, const char*> cases[] = {
-      {0, "0 Bytes"},          {1023, "1023 Bytes"},      {1024, "1.0 KB"},          {1536, "1.5 KB"},
-      {1048575, "1024.0 KB"},  {1048576, "1.00 MB"},      {1572864, "1.50 MB"},      {0xFFFFFFFFu, "4096.00 MB"},
+      {0, "0 Bytes"},         {1023, "1023 Bytes"}, {1024, "1.0 KB"},     {1536, "1.5 KB"},
+      {1048575, "1024.0 KB"}, {1048576, "1.00 MB"}, {1572864, "1.50 MB"}, {0xFFFFFFFFu, "4096.00 MB"},
   };
   for (const auto& c : cases) EXPECT_EQ(FormatByteSize(c.first, Load), c.second) << c.first;
 }

@@ -20,10 +20,15 @@ std::string Join(const std::string& first, const std::vector<const char*>& p) {
   // JoinPath takes an initializer list; route the table's parts through it by count.
   std::string out;
   switch (p.size()) {
-    case 1: return JoinPath(out, first, {p[0]});
-    case 2: return JoinPath(out, first, {p[0], p[1]});
-    case 3: return JoinPath(out, first, {p[0], p[1], p[2]});
-    default: ADD_FAILURE() << "table row with unsupported part count"; return out;
+    case 1:
+      return JoinPath(out, first, {p[0]});
+    case 2:
+      return JoinPath(out, first, {p[0], p[1]});
+    case 3:
+      return JoinPath(out, first, {p[0], p[1], p[2]});
+    default:
+      ADD_FAILURE() << "table row with unsupported part count";
+      return out;
   }
 }
 
@@ -49,8 +54,7 @@ TEST(JoinPath, BackslashRules) {
 
 TEST(JoinPath, UsesAtMostTenPartsAndStoresTheResult) {
   std::string result = "old";
-  const std::string& returned =
-      JoinPath(result, "r", {"1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11"});
+  const std::string& returned = JoinPath(result, "r", {"1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11"});
   EXPECT_EQ(result, "r\\1\\2\\3\\4\\5\\6\\7\\8\\9\\10");
   EXPECT_EQ(&returned, &result);
 }

@@ -8,9 +8,7 @@
 namespace {
 
 // Lead bytes of a Shift-JIS-like double-byte code page; trail bytes may fall in the same range.
-bool ShiftJisLead(unsigned char byte) {
-  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
+bool ShiftJisLead(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
 bool NoLead(unsigned char) { return false; }
 
 struct CutCase {
@@ -40,8 +38,7 @@ TEST(CopyTextCut, CutsToTheFieldWithoutSplittingACharacter) {
       // the pair at 125..126 is whole.
       {"trail byte that looks like a lead", "a" + Repeat("\x81\x81", 100), 128, ShiftJisLead,
        "a" + Repeat("\x81\x81", 63)},
-      {"single-byte code page cuts anywhere", std::string(200, '\x82'), 128, NoLead,
-       std::string(127, '\x82')},
+      {"single-byte code page cuts anywhere", std::string(200, '\x82'), 128, NoLead, std::string(127, '\x82')},
       {"a text that fits is not touched", "abc\x81", 128, ShiftJisLead, "abc\x81"},
       {"title field", std::string(100, 't'), 64, ShiftJisLead, std::string(63, 't')},
       {"balloon field", std::string(300, 'b'), 256, ShiftJisLead, std::string(255, 'b')},

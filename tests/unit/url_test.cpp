@@ -38,8 +38,17 @@ TEST(ParseUrl, Accepted) {
 
 TEST(ParseUrl, Refused) {
   const char* cases[] = {
-      "server/dir/setup.exe", "", "http://", "http:///path", "http://host:/p", "http://host:0/p",
-      "http://host:65536/p",  "http://host:8x/p", "mailto://x", "://host/p", "http://user@/p",
+      "server/dir/setup.exe",
+      "",
+      "http://",
+      "http:///path",
+      "http://host:/p",
+      "http://host:0/p",
+      "http://host:65536/p",
+      "http://host:8x/p",
+      "mailto://x",
+      "://host/p",
+      "http://user@/p",
   };
   for (const char* url : cases) {
     uint32_t service = 0;
@@ -64,12 +73,9 @@ TEST(Redirect, LocationsResolveAgainstTheRequest) {
     const char* url;
   };
   const Case cases[] = {
-      {"http://other/a.exe", "http://other/a.exe"},
-      {"https://other:8443/a.exe", "https://other:8443/a.exe"},
-      {"//mirror/b.exe", "http://mirror/b.exe"},
-      {"/root.exe", "http://host:8080/root.exe"},
-      {"c.exe", "http://host:8080/files/dir/c.exe"},
-      {"../up.exe?q", "http://host:8080/files/dir/../up.exe?q"},
+      {"http://other/a.exe", "http://other/a.exe"},    {"https://other:8443/a.exe", "https://other:8443/a.exe"},
+      {"//mirror/b.exe", "http://mirror/b.exe"},       {"/root.exe", "http://host:8080/root.exe"},
+      {"c.exe", "http://host:8080/files/dir/c.exe"},   {"../up.exe?q", "http://host:8080/files/dir/../up.exe?q"},
       {"/frag.exe#part", "http://host:8080/frag.exe"},
   };
   for (const Case& c : cases) {

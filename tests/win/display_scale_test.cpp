@@ -28,7 +28,7 @@ int ScreenDpi() {
 }
 
 class AtTheDisplayScale : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     ASSERT_TRUE(setup_) << SETUP_EXE_PATH;
     if (const char* expected = std::getenv("SETUP_EXPECTED_DPI")) {
@@ -54,8 +54,8 @@ TEST_F(AtTheDisplayScale, TrayIconIsTheImageDrawnForTheSmallIconSize) {
   // From an image of that size, not scaled from another: its width, in a bitmap or a PNG header.
   const std::string group = resource_view::ResourceBytes(setup_.get(), RT_GROUP_ICON, MAKEINTRESOURCEA(IDI_TRAY));
   ASSERT_FALSE(group.empty());
-  const int image = LookupIconIdFromDirectoryEx(reinterpret_cast<BYTE*>(const_cast<char*>(group.data())), TRUE,
-                                                size, size, LR_DEFAULTCOLOR);
+  const int image = LookupIconIdFromDirectoryEx(reinterpret_cast<BYTE*>(const_cast<char*>(group.data())), TRUE, size,
+                                                size, LR_DEFAULTCOLOR);
   const std::string bytes = resource_view::ResourceBytes(setup_.get(), RT_ICON, MAKEINTRESOURCEA(image));
   ASSERT_GE(bytes.size(), 24u);
   const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -76,8 +76,8 @@ TEST_F(AtTheDisplayScale, DialogTextsFitTheirControlsAndNoTwoControlsOverlap) {
   };
   INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_ANIMATE_CLASS | ICC_PROGRESS_CLASS};
   ASSERT_TRUE(InitCommonControlsEx(&classes));
-  UniqueWindow dialog(CreateDialogParamA(setup_.get(), MAKEINTRESOURCEA(IDD_FILE_DOWNLOAD), nullptr,
-                                         PassiveDialogProc, 0));
+  UniqueWindow dialog(
+      CreateDialogParamA(setup_.get(), MAKEINTRESOURCEA(IDD_FILE_DOWNLOAD), nullptr, PassiveDialogProc, 0));
   ASSERT_TRUE(dialog);
   // Opened as the dialog opens it: without ACS_CENTER the control would take the clip's size.
   ASSERT_TRUE(SendDlgItemMessageA(dialog.get(), IDC_ANIMATION, ACM_OPENA, reinterpret_cast<WPARAM>(setup_.get()),

@@ -75,8 +75,7 @@ TEST(FaultGuard, CompletedWorkReturnsTrueAndLeavesTheChainAsItWas) {
   EXCEPTION_REGISTRATION_RECORD* head = SehChainHead();
   int value = 0;
   DWORD code = 12345;
-  EXPECT_TRUE(
-      RunUnderFaultGuard([](void* context) { *static_cast<int*>(context) = 42; }, &value, &code));
+  EXPECT_TRUE(RunUnderFaultGuard([](void* context) { *static_cast<int*>(context) = 42; }, &value, &code));
   EXPECT_EQ(value, 42);
   EXPECT_EQ(code, 12345u) << "no code for completed work";
   EXPECT_EQ(SehChainHead(), head);
@@ -202,9 +201,8 @@ TEST(FaultGuard, ReleasesOnlyWhatTheFaultingWorkHeld) {
 
   releases = 0;
   CountedOwner* leftOver = nullptr;
-  EXPECT_TRUE(RunUnderFaultGuard(
-      [](void* context) { *static_cast<CountedOwner**>(context) = new CountedOwner(3); },
-      &leftOver));
+  EXPECT_TRUE(RunUnderFaultGuard([](void* context) { *static_cast<CountedOwner**>(context) = new CountedOwner(3); },
+                                 &leftOver));
   EXPECT_FALSE(RunUnderFaultGuard(WriteNull, nullptr));
   EXPECT_EQ(releases, 1) << "the owner left by the earlier call is not released by this fault";
   delete leftOver;
@@ -290,13 +288,11 @@ void ExpectHandlersAllowed(const unsigned char* image, const char* name) {
   const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(image + dos->e_lfanew);
   ASSERT_EQ(nt->Signature, IMAGE_NT_SIGNATURE) << name;
   EXPECT_EQ(nt->OptionalHeader.DllCharacteristics & IMAGE_DLLCHARACTERISTICS_NO_SEH, 0) << name;
-  EXPECT_EQ(nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG].VirtualAddress, 0u)
-      << name;
+  EXPECT_EQ(nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG].VirtualAddress, 0u) << name;
 }
 
 TEST(FaultGuard, ProgramsLetTheSystemCallTheHandler) {
-  ExpectHandlersAllowed(reinterpret_cast<const unsigned char*>(GetModuleHandleA(nullptr)),
-                        "win_tests.exe");
+  ExpectHandlersAllowed(reinterpret_cast<const unsigned char*>(GetModuleHandleA(nullptr)), "win_tests.exe");
   std::ifstream setup(SETUP_EXE_PATH, std::ios::binary);
   ASSERT_TRUE(setup) << SETUP_EXE_PATH;
   std::vector<char> headers(4096);

@@ -6,9 +6,7 @@
 
 namespace {
 
-TEST(FileVersion, ReadsTheInstallersProductVersion) {
-  EXPECT_EQ(GetFileVersionString(SETUP_EXE_PATH), "6.10.18.01");
-}
+TEST(FileVersion, ReadsTheInstallersProductVersion) { EXPECT_EQ(GetFileVersionString(SETUP_EXE_PATH), "6.10.18.01"); }
 
 TEST(FileVersion, ZeroWithoutVersionInformation) {
   char temp[MAX_PATH];

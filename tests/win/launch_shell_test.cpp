@@ -44,7 +44,7 @@ std::string CommandUnder(HKEY classKey, const char* verb) {
 // A user's own command for the elevating verb, as a program of the user can write it without any
 // rights; removed again (only what the test made) when the test ends.
 class UserWrittenVerb : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     UniqueRegKey existing;
     ASSERT_NE(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Classes\\exefile", 0, KEY_READ, existing.put()),

@@ -57,13 +57,13 @@ std::vector<std::string> SplitList(const std::vector<char>& buffer) {
 std::vector<Entry> ReadInstallLog() {
   std::vector<char> buffer(4 << 20);
   std::vector<Entry> entries;
-  const DWORD namesLength = GetPrivateProfileSectionNamesA(buffer.data(), static_cast<DWORD>(buffer.size()),
-                                                           kInstallLogPath);
+  const DWORD namesLength =
+      GetPrivateProfileSectionNamesA(buffer.data(), static_cast<DWORD>(buffer.size()), kInstallLogPath);
   EXPECT_LT(namesLength, buffer.size() - 2) << "section names cut";
   for (const std::string& section : SplitList(buffer)) {
     std::vector<char> lines(4 << 20);
-    const DWORD length = GetPrivateProfileSectionA(section.c_str(), lines.data(), static_cast<DWORD>(lines.size()),
-                                                   kInstallLogPath);
+    const DWORD length =
+        GetPrivateProfileSectionA(section.c_str(), lines.data(), static_cast<DWORD>(lines.size()), kInstallLogPath);
     EXPECT_LT(length, lines.size() - 2) << "section " << section << " cut";
     for (const std::string& line : SplitList(lines)) {
       const size_t equals = line.find('=');

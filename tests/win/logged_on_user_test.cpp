@@ -51,15 +51,13 @@ TEST(LoggedOnUser, GetTokenInformationInternalReadsAWholeRecord) {
   UniqueHeapBlock block = Helper::GetTokenInformationInternal(token.get(), TokenGroups, length);
   ASSERT_TRUE(block);
   EXPECT_GT(length, sizeof(TOKEN_GROUPS));
-  EXPECT_EQ(HeapSize(GetProcessHeap(), 0, block.get()), static_cast<SIZE_T>(length))
-      << "sized by the probe";
+  EXPECT_EQ(HeapSize(GetProcessHeap(), 0, block.get()), static_cast<SIZE_T>(length)) << "sized by the probe";
   const auto* groups = static_cast<const TOKEN_GROUPS*>(block.get());
   ASSERT_GT(groups->GroupCount, 0u);
   EXPECT_TRUE(IsValidSid(groups->Groups[0].Sid));
   void* raw = block.get();
   block.reset();
-  EXPECT_FALSE(HeapValidate(GetProcessHeap(), 0, raw))
-      << "the block is the process heap's, freed by its owner";
+  EXPECT_FALSE(HeapValidate(GetProcessHeap(), 0, raw)) << "the block is the process heap's, freed by its owner";
 }
 
 TEST(LoggedOnUser, GetTokenInformationInternalFailsWithoutWritingTheLength) {
@@ -154,13 +152,11 @@ TEST(LoggedOnUser, IsTokenAdminOnRealTokens) {
   // The same token with Administrators made deny-only, as in a filtered token.
   SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
   UniqueSid administrators;
-  ASSERT_TRUE(AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
-                                       DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
-                                       administrators.put()));
+  ASSERT_TRUE(AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0,
+                                       0, 0, 0, administrators.put()));
   SID_AND_ATTRIBUTES disable = {administrators.get(), 0};
   UniqueHandle filtered;
-  ASSERT_TRUE(
-      CreateRestrictedToken(query.get(), 0, 1, &disable, 0, nullptr, 0, nullptr, filtered.put()));
+  ASSERT_TRUE(CreateRestrictedToken(query.get(), 0, 1, &disable, 0, nullptr, 0, nullptr, filtered.put()));
 
   struct Case {
     const char* name;

@@ -16,7 +16,7 @@
 namespace {
 
 class PackageVerify : public win_test::ScratchFolderTest {
- protected:
+protected:
   PackageVerify() : ScratchFolderTest("package_verify_test") {}
 
   std::string Read(const std::string& name) const {
@@ -35,8 +35,8 @@ class PackageVerify : public win_test::ScratchFolderTest {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                        &startup, &process)) {
+    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                        &process)) {
       return ~0u;
     }
     UniqueHandle processHandle(process.hProcess), threadHandle(process.hThread);
@@ -124,16 +124,16 @@ TEST_F(PackageVerify, HeldPackageCannotBeReplacedUntilReleased) {
         {"open for deleting",
          [](const std::string& t, const std::string&, DWORD share) {
            return UniqueHandle(CreateFileA(t.c_str(), DELETE, share, nullptr, OPEN_EXISTING, 0, nullptr)) ? TRUE
-                                                                                                         : FALSE;
+                                                                                                          : FALSE;
          }},
-        {"truncate", [](const std::string& t, const std::string&, DWORD share) {
+        {"truncate",
+         [](const std::string& t, const std::string&, DWORD share) {
            return UniqueHandle(CreateFileA(t.c_str(), GENERIC_WRITE, share, nullptr, TRUNCATE_EXISTING, 0, nullptr))
                       ? TRUE
                       : FALSE;
          }},
-        {"rename away", [](const std::string& t, const std::string& o, DWORD) {
-           return MoveFileExA(t.c_str(), (o + ".moved").c_str(), 0);
-         }},
+        {"rename away", [](const std::string& t, const std::string& o,
+                           DWORD) { return MoveFileExA(t.c_str(), (o + ".moved").c_str(), 0); }},
         // A file that is open cannot be the target of a replacing rename at all.
         {"replace by rename",
          [](const std::string& t, const std::string& o, DWORD) {
@@ -150,9 +150,9 @@ TEST_F(PackageVerify, HeldPackageCannotBeReplacedUntilReleased) {
       EXPECT_EQ(GetLastError(), a.error);
     }
     // Another process tries the same with the shell's own commands.
-    for (const std::string& command : {"copy /y \"" + Path("evil.exe") + "\" \"" + target + "\"",
-                                       "move /y \"" + Path("evil.exe") + "\" \"" + target + "\"",
-                                       "del /f \"" + target + "\""}) {
+    for (const std::string& command :
+         {"copy /y \"" + Path("evil.exe") + "\" \"" + target + "\"",
+          "move /y \"" + Path("evil.exe") + "\" \"" + target + "\"", "del /f \"" + target + "\""}) {
       SCOPED_TRACE(command);
       RunProcess("cmd.exe /c " + command);
       EXPECT_EQ(Read("target.exe"), original);
@@ -275,8 +275,8 @@ TEST_F(PackageVerify, SignerNamesAreComparedWithoutBestFit) {
   const Case cases[] = {
       {L"Quillmoor Test Signer", "Quillmoor Test Signer", true, "Quillmoor Test Signer"},
       {L"Quillmoor", "quillmoor", false, "Quillmoor"},
-      {L"Qu\x0456llmoor", "Quillmoor", false, "Qu?llmoor"},    // CYRILLIC SMALL LETTER BYELORUSSIAN-UKRAINIAN I
-      {L"\xFF31uillmoor", "Quillmoor", false, "?uillmoor"},     // FULLWIDTH LATIN CAPITAL LETTER Q
+      {L"Qu\x0456llmoor", "Quillmoor", false, "Qu?llmoor"},  // CYRILLIC SMALL LETTER BYELORUSSIAN-UKRAINIAN I
+      {L"\xFF31uillmoor", "Quillmoor", false, "?uillmoor"},  // FULLWIDTH LATIN CAPITAL LETTER Q
       {L"Quillmoor", "Quillmoor ", false, "Quillmoor"},
       {L"", "", true, ""},
   };

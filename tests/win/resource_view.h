@@ -46,8 +46,7 @@ inline void PrintTo(const ResourceEntry& e, std::ostream* os) {
 }
 
 inline std::string ResourceIdText(const char* id) {
-  return IS_INTRESOURCE(id) ? "#" + std::to_string(reinterpret_cast<ULONG_PTR>(id))
-                            : std::string(id);
+  return IS_INTRESOURCE(id) ? "#" + std::to_string(reinterpret_cast<ULONG_PTR>(id)) : std::string(id);
 }
 
 namespace detail {
@@ -57,8 +56,7 @@ struct Walk {
 };
 
 inline BOOL CALLBACK OnLanguage(HMODULE, LPCSTR type, LPCSTR name, WORD language, LONG_PTR param) {
-  reinterpret_cast<Walk*>(param)->out->push_back(
-      {ResourceIdText(type), ResourceIdText(name), language});
+  reinterpret_cast<Walk*>(param)->out->push_back({ResourceIdText(type), ResourceIdText(name), language});
   return TRUE;
 }
 inline BOOL CALLBACK OnName(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR param) {
@@ -82,14 +80,13 @@ inline std::vector<ResourceEntry> ListResources(HMODULE module) {
 
 // The whole content of a file; empty when it cannot be read.
 inline std::string ReadWholeFile(const std::string& path) {
-  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueHandle file(
+      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return {};
   std::string contents(GetFileSize(file.get(), nullptr), '\0');
   DWORD read = 0;
-  if (!contents.empty() &&
-      (!ReadFile(file.get(), &contents[0], static_cast<DWORD>(contents.size()), &read, nullptr) ||
-       read != contents.size()))
+  if (!contents.empty() && (!ReadFile(file.get(), &contents[0], static_cast<DWORD>(contents.size()), &read, nullptr) ||
+                            read != contents.size()))
     return {};
   return contents;
 }

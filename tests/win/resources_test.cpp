@@ -25,22 +25,19 @@ using namespace resource_view;
 template <typename T>
 T Read(const std::string& bytes, size_t offset) {
   T value{};
-  if (offset + sizeof value <= bytes.size())
-    std::memcpy(&value, bytes.data() + offset, sizeof value);
+  if (offset + sizeof value <= bytes.size()) std::memcpy(&value, bytes.data() + offset, sizeof value);
   return value;
 }
 
 std::string FourCC(const std::string& bytes, size_t offset) { return bytes.substr(offset, 4); }
 
 class SetupResources : public ::testing::Test {
- protected:
+protected:
   void SetUp() override { ASSERT_TRUE(setup_) << "cannot load " << SETUP_EXE_PATH; }
   HMODULE setup() const { return setup_.get(); }
-  std::string Bytes(const char* type, int id) const {
-    return ResourceBytes(setup_.get(), type, MAKEINTRESOURCEA(id));
-  }
+  std::string Bytes(const char* type, int id) const { return ResourceBytes(setup_.get(), type, MAKEINTRESOURCEA(id)); }
 
- private:
+private:
   UniqueModule setup_ = LoadForResources(SETUP_EXE_PATH);
 };
 
@@ -127,7 +124,7 @@ const ControlCase kControls[] = {
 
 // A DLGTEMPLATE (not the extended form) read field by field.
 class TemplateReader {
- public:
+public:
   explicit TemplateReader(const std::string& bytes) : bytes_(bytes) {}
   WORD Word() {
     WORD w = Read<WORD>(bytes_, pos_);
@@ -147,9 +144,8 @@ class TemplateReader {
     WORD first = Word();
     if (first == 0xFFFF) {
       WORD ordinal = Word();
-      static const std::map<WORD, std::string> kClasses = {{0x80, "button"},    {0x81, "edit"},
-                                                           {0x82, "static"},    {0x83, "listbox"},
-                                                           {0x84, "scrollbar"}, {0x85, "combobox"}};
+      static const std::map<WORD, std::string> kClasses = {{0x80, "button"},  {0x81, "edit"},      {0x82, "static"},
+                                                           {0x83, "listbox"}, {0x84, "scrollbar"}, {0x85, "combobox"}};
       auto known = kClasses.find(ordinal);
       return known != kClasses.end() ? known->second : "#" + std::to_string(ordinal);
     }
@@ -159,7 +155,7 @@ class TemplateReader {
   }
   bool AtEnd() const { return pos_ >= bytes_.size(); }
 
- private:
+private:
   const std::string& bytes_;
   size_t pos_ = 0;
 };
@@ -169,8 +165,7 @@ TEST_F(SetupResources, DialogTemplateIsTheFileDownloadLayout) {
   ASSERT_FALSE(bytes.empty());
   TemplateReader in(bytes);
   ASSERT_NE(Read<DWORD>(bytes, 0), 0xFFFF0001u) << "an extended template, not a DIALOG";
-  EXPECT_EQ(in.Dword(), DWORD(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT |
-                              DS_SETFOREGROUND));
+  EXPECT_EQ(in.Dword(), DWORD(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT | DS_SETFOREGROUND));
   EXPECT_EQ(in.Dword(), 0u) << "extended style";
   const WORD count = in.Word();
   EXPECT_EQ(count, std::size(kControls));
@@ -187,8 +182,7 @@ TEST_F(SetupResources, DialogTemplateIsTheFileDownloadLayout) {
 
   for (size_t i = 0; i < count && i < std::size(kControls); ++i) {
     const ControlCase& want = kControls[i];
-    SCOPED_TRACE("control " + std::to_string(i) + " (" + want.window_class + " " +
-                 std::to_string(want.id) + ")");
+    SCOPED_TRACE("control " + std::to_string(i) + " (" + want.window_class + " " + std::to_string(want.id) + ")");
     in.AlignToDword();
     EXPECT_EQ(in.Dword(), want.style);
     EXPECT_EQ(in.Dword(), 0u) << "extended style";
@@ -215,8 +209,7 @@ INT_PTR CALLBACK PassiveDialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 TEST_F(SetupResources, DialogCreatesItsControlsAndTheAnimationOpensAndPlays) {
   INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_ANIMATE_CLASS | ICC_PROGRESS_CLASS};
   ASSERT_TRUE(InitCommonControlsEx(&classes));
-  UniqueWindow dialog(CreateDialogParamA(setup(), MAKEINTRESOURCEA(IDD_FILE_DOWNLOAD), nullptr,
-                                         PassiveDialogProc, 0));
+  UniqueWindow dialog(CreateDialogParamA(setup(), MAKEINTRESOURCEA(IDD_FILE_DOWNLOAD), nullptr, PassiveDialogProc, 0));
   ASSERT_TRUE(dialog) << "error " << GetLastError();
   char text[256];
   GetWindowTextA(dialog.get(), text, sizeof text);
@@ -304,10 +297,9 @@ TEST_F(SetupResources, IconsHaveTheirImageSizesAndDepths) {
         EXPECT_EQ(header.biHeight, 2 * want.size) << "image and mask";
         EXPECT_EQ(header.biBitCount, 32);
       }
-      UniqueIcon icon(
-          CreateIconFromResourceEx(reinterpret_cast<BYTE*>(const_cast<char*>(image.data())),
-                                   static_cast<DWORD>(image.size()), TRUE, 0x00030000, want.size,
-                                   want.size, LR_DEFAULTCOLOR));
+      UniqueIcon icon(CreateIconFromResourceEx(reinterpret_cast<BYTE*>(const_cast<char*>(image.data())),
+                                               static_cast<DWORD>(image.size()), TRUE, 0x00030000, want.size, want.size,
+                                               LR_DEFAULTCOLOR));
       EXPECT_TRUE(icon) << "the system cannot make an icon of it";
     }
   }
@@ -360,7 +352,7 @@ using UniqueMemoryDc = UniqueAny<HDC, test_policy::MemoryDc>;
 using UniqueGdiObject = UniqueAny<HGDIOBJ, test_policy::GdiObject>;
 
 class Animation : public SetupResources {
- protected:
+protected:
   void SetUp() override {
     SetupResources::SetUp();
     avi_ = Bytes("AVI", IDR_DOWNLOAD_AVI);
@@ -496,9 +488,8 @@ TEST_F(Animation, PlayedInOrderEveryFrameChangesThePictureAndTheLoopCloses) {
   ASSERT_EQ(shown.size(), 33u);
   const BYTE colours = static_cast<BYTE>(Palette().size());
   auto highest = [](const std::string& p) {
-    return static_cast<BYTE>(*std::max_element(p.begin(), p.end(), [](char a, char b) {
-      return static_cast<BYTE>(a) < static_cast<BYTE>(b);
-    }));
+    return static_cast<BYTE>(*std::max_element(
+        p.begin(), p.end(), [](char a, char b) { return static_cast<BYTE>(a) < static_cast<BYTE>(b); }));
   };
   for (size_t i = 0; i < shown.size(); ++i) {
     EXPECT_LT(highest(shown[i]), colours)
@@ -538,13 +529,12 @@ const DWORD kUnpainted = 0x123456;  // neither a colour of the palette nor the b
 // The download dialog with a black background brush for its static-like children, which the
 // transparent animation control paints its background with.
 INT_PTR CALLBACK BlackBackdropDialogProc(HWND, UINT message, WPARAM, LPARAM) {
-  return message == WM_CTLCOLORSTATIC ? reinterpret_cast<INT_PTR>(GetStockObject(BLACK_BRUSH))
-                                      : FALSE;
+  return message == WM_CTLCOLORSTATIC ? reinterpret_cast<INT_PTR>(GetStockObject(BLACK_BRUSH)) : FALSE;
 }
 
 // A 32-bit top-down canvas of one frame's size that a control prints itself into.
 class FrameCapture {
- public:
+public:
   FrameCapture() {
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
@@ -576,7 +566,7 @@ class FrameCapture {
     return taken;
   }
 
- private:
+private:
   UniqueGdiObject bitmap_;
   UniqueMemoryDc dc_;  // released before the bitmap selected into it
   DWORD* pixels_ = nullptr;
@@ -584,14 +574,12 @@ class FrameCapture {
 
 // A decoded picture (palette indices, rows bottom-up) as the control shows it: rows from the top,
 // and with `see_through` the background colour replaced by the backdrop.
-std::vector<DWORD> AsShown(const std::string& picture, const std::vector<DWORD>& palette,
-                           bool see_through) {
+std::vector<DWORD> AsShown(const std::string& picture, const std::vector<DWORD>& palette, bool see_through) {
   const DWORD background = palette[static_cast<BYTE>(picture[(kFrameHeight - 1) * kFrameWidth])];
   std::vector<DWORD> pixels;
   for (int row = 0; row < kFrameHeight; ++row) {
     for (int x = 0; x < kFrameWidth; ++x) {
-      const DWORD colour =
-          palette.at(static_cast<BYTE>(picture[(kFrameHeight - 1 - row) * kFrameWidth + x]));
+      const DWORD colour = palette.at(static_cast<BYTE>(picture[(kFrameHeight - 1 - row) * kFrameWidth + x]));
       pixels.push_back(see_through && colour == background ? kBackdrop : colour);
     }
   }
@@ -606,10 +594,9 @@ std::string Difference(const std::vector<DWORD>& got, const std::vector<DWORD>& 
     if (got[i] != want[i]) ++differing, first = i;
   if (!differing) return "";
   char text[160];
-  wsprintfA(text, "%u pixels differ, first at x %u, row %u: shows %06X, decoded %06X",
-            static_cast<unsigned>(differing), static_cast<unsigned>(first % kFrameWidth),
-            static_cast<unsigned>(first / kFrameWidth), static_cast<unsigned>(got[first]),
-            static_cast<unsigned>(want[first]));
+  wsprintfA(text, "%u pixels differ, first at x %u, row %u: shows %06X, decoded %06X", static_cast<unsigned>(differing),
+            static_cast<unsigned>(first % kFrameWidth), static_cast<unsigned>(first / kFrameWidth),
+            static_cast<unsigned>(got[first]), static_cast<unsigned>(want[first]));
   return text;
 }
 
@@ -629,18 +616,17 @@ TEST_F(Animation, TheControlStepsThroughTheDecodedFramesTwiceRound) {
   INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_ANIMATE_CLASS | ICC_PROGRESS_CLASS};
   ASSERT_TRUE(InitCommonControlsEx(&classes));
 
-  const PlayerCase cases[] = {{"the dialog's transparent control", true},
-                              {"a bare control", false}};
+  const PlayerCase cases[] = {{"the dialog's transparent control", true}, {"a bare control", false}};
   for (const PlayerCase& c : cases) {
     SCOPED_TRACE(c.name);
-    UniqueWindow dialog(CreateDialogParamA(setup(), MAKEINTRESOURCEA(IDD_FILE_DOWNLOAD), nullptr,
-                                           BlackBackdropDialogProc, 0));
+    UniqueWindow dialog(
+        CreateDialogParamA(setup(), MAKEINTRESOURCEA(IDD_FILE_DOWNLOAD), nullptr, BlackBackdropDialogProc, 0));
     ASSERT_TRUE(dialog);
     UniqueWindow bare;  // destroyed before its parent
     HWND control = GetDlgItem(dialog.get(), IDC_ANIMATION);
     if (!c.dialogs_own) {
-      bare.reset(CreateWindowExA(0, ANIMATE_CLASSA, "", WS_CHILD | WS_VISIBLE, 0, 0, kFrameWidth,
-                                 kFrameHeight, dialog.get(), nullptr, nullptr, nullptr));
+      bare.reset(CreateWindowExA(0, ANIMATE_CLASSA, "", WS_CHILD | WS_VISIBLE, 0, 0, kFrameWidth, kFrameHeight,
+                                 dialog.get(), nullptr, nullptr, nullptr));
       control = bare.get();
     }
     ASSERT_TRUE(control);
@@ -671,12 +657,11 @@ TEST_F(Animation, PlayingInALoopTheControlShowsOnlyTheDecodedFrames) {
   INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_ANIMATE_CLASS};
   ASSERT_TRUE(InitCommonControlsEx(&classes));
 
-  UniqueWindow dialog(CreateDialogParamA(setup(), MAKEINTRESOURCEA(IDD_FILE_DOWNLOAD), nullptr,
-                                         BlackBackdropDialogProc, 0));
+  UniqueWindow dialog(
+      CreateDialogParamA(setup(), MAKEINTRESOURCEA(IDD_FILE_DOWNLOAD), nullptr, BlackBackdropDialogProc, 0));
   ASSERT_TRUE(dialog);
-  UniqueWindow control(CreateWindowExA(0, ANIMATE_CLASSA, "", WS_CHILD | WS_VISIBLE, 0, 0,
-                                       kFrameWidth, kFrameHeight, dialog.get(), nullptr, nullptr,
-                                       nullptr));
+  UniqueWindow control(CreateWindowExA(0, ANIMATE_CLASSA, "", WS_CHILD | WS_VISIBLE, 0, 0, kFrameWidth, kFrameHeight,
+                                       dialog.get(), nullptr, nullptr, nullptr));
   ASSERT_TRUE(control);
   ASSERT_TRUE(SendMessageA(control.get(), ACM_OPENA, reinterpret_cast<WPARAM>(setup()),
                            reinterpret_cast<LPARAM>(MAKEINTRESOURCEA(IDR_DOWNLOAD_AVI))));
@@ -694,8 +679,8 @@ TEST_F(Animation, PlayingInALoopTheControlShowsOnlyTheDecodedFrames) {
     const auto match = std::find(frames.begin(), frames.end(), now);
     if (match == frames.end()) {
       const int closest = last < 0 ? 0 : last;
-      ADD_FAILURE() << "look " << looks << " shows no decoded frame: "
-                    << Difference(now, frames[closest]) << " (against frame " << closest << ")";
+      ADD_FAILURE() << "look " << looks << " shows no decoded frame: " << Difference(now, frames[closest])
+                    << " (against frame " << closest << ")";
       break;
     }
     const int n = static_cast<int>(match - frames.begin());  // frame 32 shows as frame 0
@@ -727,9 +712,8 @@ bool IsPackageUrl(const std::string& url) {
   for (size_t slash; (slash = url.find('/', start)) != std::string::npos; start = slash + 1)
     fields.push_back(url.substr(start, slash - start));
   fields.push_back(url.substr(start));
-  return fields.size() == 5 && fields[0] == "http:" && fields[1].empty() && !fields[2].empty() &&
-         !fields[3].empty() && fields[4].size() > 4 &&
-         fields[4].compare(fields[4].size() - 4, 4, ".exe") == 0;
+  return fields.size() == 5 && fields[0] == "http:" && fields[1].empty() && !fields[2].empty() && !fields[3].empty() &&
+         fields[4].size() > 4 && fields[4].compare(fields[4].size() - 4, 4, ".exe") == 0;
 }
 
 std::string FileName(const std::string& path) { return path.substr(path.find_last_of("/\\") + 1); }
@@ -747,8 +731,7 @@ TEST_F(SetupResources, ConfigurationHasTheShippedForm) {
   const std::string text = bytes.substr(0, bytes.find('\0'));
   const std::vector<std::string> lines = SplitCrLf(text);
   for (const std::string& line : lines)
-    EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos)
-        << "a line end other than CRLF: " << line;
+    EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << "a line end other than CRLF: " << line;
   ASSERT_GE(lines.size(), 12u);
   EXPECT_EQ(lines.back(), "") << "the last line ends with CRLF";
 
@@ -771,8 +754,7 @@ TEST_F(SetupResources, ConfigurationHasTheShippedForm) {
   EXPECT_TRUE(lines[10].size() > 2 && lines[10].front() == '[' && lines[10].back() == ']')
       << "a further section follows: " << lines[10];
   for (size_t i = 10; i < lines.size(); ++i)
-    EXPECT_NE(lstrcmpiA(lines[i].c_str(), "[runtime]"), 0)
-        << "a second runtime section at line " << i;
+    EXPECT_NE(lstrcmpiA(lines[i].c_str(), "[runtime]"), 0) << "a second runtime section at line " << i;
 }
 
 // What the installer's reader (the system's INI functions) takes from the shipped text: the four
@@ -787,12 +769,11 @@ TEST_F(SetupResources, ConfigurationReadsAsTheRuntimeSectionAlone) {
   ASSERT_NE(GetTempPathA(sizeof temp, temp), 0u);
   const std::string path = std::string(temp) + "resources_test_config.ini";
   {
-    UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle file(
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(file);
     DWORD written = 0;
-    ASSERT_TRUE(
-        WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr));
+    ASSERT_TRUE(WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr));
   }
   auto read = [&](const char* key) {
     char value[260];
@@ -829,8 +810,7 @@ TEST(SetupVersion, FileAndProductVersionAre6_10_18_1) {
     char* value = nullptr;
     UINT chars = 0;
     std::string query = std::string("\\StringFileInfo\\040904b0\\") + name;
-    if (!VerQueryValueA(&block[0], query.c_str(), reinterpret_cast<void**>(&value), &chars) ||
-        !value)
+    if (!VerQueryValueA(&block[0], query.c_str(), reinterpret_cast<void**>(&value), &chars) || !value)
       return std::string("<absent>");
     return std::string(value);
   };

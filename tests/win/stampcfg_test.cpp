@@ -25,7 +25,7 @@ struct RunResult {
 std::string Quote(const std::string& s) { return "\"" + s + "\""; }
 
 class Stampcfg : public win_test::ScratchFolderTest {
- protected:
+protected:
   Stampcfg() : ScratchFolderTest("stampcfg_test") {}
 
   void CopyOfSetup(const std::string& name) const {
@@ -37,9 +37,8 @@ class Stampcfg : public win_test::ScratchFolderTest {
     const std::string log = Path("output.txt");
     RunResult result = {~0u, {}};
     {
-      UniqueHandle output(CreateFileA(log.c_str(), GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+      UniqueHandle output(CreateFileA(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
       if (!output) return result;
       STARTUPINFOA startup = {};
       startup.cb = sizeof startup;
@@ -47,8 +46,7 @@ class Stampcfg : public win_test::ScratchFolderTest {
       startup.hStdOutput = startup.hStdError = output.get();
       std::string command = Quote(STAMPCFG_EXE_PATH) + " " + arguments;
       PROCESS_INFORMATION process = {};
-      if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                          &startup, &process))
+      if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
         return result;
       UniqueHandle process_handle(process.hProcess), thread_handle(process.hThread);
       if (WaitForSingleObject(process.hProcess, 30000) != WAIT_OBJECT_0) return result;
@@ -61,17 +59,16 @@ class Stampcfg : public win_test::ScratchFolderTest {
   // The configuration resources of an executable, and the text of INI 135.
   static std::vector<ResourceEntry> ConfigEntries(HMODULE module) {
     std::vector<ResourceEntry> entries = ListResources(module);
-    entries.erase(std::remove_if(entries.begin(), entries.end(),
-                                 [](const ResourceEntry& e) { return e.type != "INI"; }),
-                  entries.end());
+    entries.erase(
+        std::remove_if(entries.begin(), entries.end(), [](const ResourceEntry& e) { return e.type != "INI"; }),
+        entries.end());
     return entries;
   }
 
   void ExpectCarries(const std::string& name, const std::string& text) const {
     UniqueModule stamped = LoadForResources(Path(name));
     ASSERT_TRUE(stamped) << name << " no longer loads";
-    const std::vector<ResourceEntry> only = {
-        {"INI", "#135", MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)}};
+    const std::vector<ResourceEntry> only = {{"INI", "#135", MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)}};
     EXPECT_EQ(ConfigEntries(stamped.get()), only) << "one configuration, in the script's language";
     EXPECT_EQ(ResourceBytes(stamped.get(), "INI", MAKEINTRESOURCEA(IDR_CONFIG_INI)), text + '\0');
   }
@@ -87,15 +84,14 @@ TEST_F(Stampcfg, StampsACopyAndLeavesTheInstallerAsItWas) {
   const std::string before = ReadWholeFile(Path("original.exe"));
   Write("alt.ini", kConfig);
 
-  RunResult run = Run("--allow-unverified " + Quote(Path("original.exe")) + " " +
-                      Quote(Path("alt.ini")) + " " + Quote(Path("alt.exe")));
+  RunResult run = Run("--allow-unverified " + Quote(Path("original.exe")) + " " + Quote(Path("alt.ini")) + " " +
+                      Quote(Path("alt.exe")));
   ASSERT_EQ(run.exit_code, 0u) << run.output;
 
   ExpectCarries("alt.exe", kConfig);
   EXPECT_EQ(ReadWholeFile(Path("original.exe")), before);
   // Everything but the configuration is untouched.
-  UniqueModule original = LoadForResources(Path("original.exe")),
-               stamped = LoadForResources(Path("alt.exe"));
+  UniqueModule original = LoadForResources(Path("original.exe")), stamped = LoadForResources(Path("alt.exe"));
   ASSERT_TRUE(original && stamped);
   EXPECT_EQ(ListResources(stamped.get()), ListResources(original.get()));
   for (const ResourceEntry& e : ListResources(original.get())) {
@@ -129,18 +125,15 @@ TEST_F(Stampcfg, EachStampInPlaceReplacesTheLast) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Write("case.ini", c.text);
-    RunResult run =
-        Run("--allow-unverified " + Quote(Path("inplace.exe")) + " " + Quote(Path("case.ini")));
+    RunResult run = Run("--allow-unverified " + Quote(Path("inplace.exe")) + " " + Quote(Path("case.ini")));
     ASSERT_EQ(run.exit_code, 0u) << run.output;
     ExpectCarries("inplace.exe", c.text);
     // Mapped as an image (relocated: this process already sits at the executable's base), so a
     // broken section layout after the rewrite would show.
-    UniqueModule image(
-        LoadLibraryExA(Path("inplace.exe").c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES));
+    UniqueModule image(LoadLibraryExA(Path("inplace.exe").c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES));
     EXPECT_TRUE(image) << "error " << GetLastError();
     DWORD ignored = 0;
-    EXPECT_NE(GetFileVersionInfoSizeA(Path("inplace.exe").c_str(), &ignored), 0u)
-        << "version block lost";
+    EXPECT_NE(GetFileVersionInfoSizeA(Path("inplace.exe").c_str(), &ignored), 0u) << "version block lost";
   }
 }
 
@@ -148,8 +141,9 @@ TEST_F(Stampcfg, FailuresEndWithTheirExitCodeAndSayWhy) {
   CopyOfSetup("setup.exe");
   Write("ok.ini", "[runtime]\r\nWebFile64=https://mirror.example/pkg/alt64.exe\r\n");
   Write("unpinned.ini", kConfig);
-  Write("unpinned-mirror.ini", "[runtime]\r\nWebFile64=https://a.example/p.exe\r\n"
-                               "WebFile64Mirror=http://b.example/p.exe\r\n");
+  Write("unpinned-mirror.ini",
+        "[runtime]\r\nWebFile64=https://a.example/p.exe\r\n"
+        "WebFile64Mirror=http://b.example/p.exe\r\n");
   Write("local.ini", "[runtime]\r\nWebFile64=64\\package.exe\r\n");
   Write("unparsable.ini", "[runtime]\r\nWebFile64=http:/mirror.example/pkg/alt64.exe\r\nWebFile64Sha256=" +
                               std::string(64, 'a') + "\r\n");
@@ -157,8 +151,8 @@ TEST_F(Stampcfg, FailuresEndWithTheirExitCodeAndSayWhy) {
   CopyOfSetup("locked.exe");
   // Open for reading and shared only for reading, as a running installer would be: stampcfg can
   // read it but not write it.
-  UniqueHandle lock(CreateFileA(Path("locked.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueHandle lock(CreateFileA(Path("locked.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
   ASSERT_TRUE(lock);
   struct Case {
     const char* what;
@@ -169,24 +163,18 @@ TEST_F(Stampcfg, FailuresEndWithTheirExitCodeAndSayWhy) {
   const Case cases[] = {
       {"no arguments", "", 1, "usage: stampcfg"},
       {"too many arguments", "a b c d", 1, "usage: stampcfg"},
-      {"configuration missing", Quote(Path("setup.exe")) + " " + Quote(Path("missing.ini")), 2,
-       "missing.ini"},
-      {"installer missing", Quote(Path("missing.exe")) + " " + Quote(Path("ok.ini")), 3,
-       "missing.exe"},
+      {"configuration missing", Quote(Path("setup.exe")) + " " + Quote(Path("missing.ini")), 2, "missing.ini"},
+      {"installer missing", Quote(Path("missing.exe")) + " " + Quote(Path("ok.ini")), 3, "missing.exe"},
       {"installer not an executable", Quote(Path("text.exe")) + " " + Quote(Path("ok.ini")), 4,
        "is not a Windows executable"},
       {"configuration given as installer", Quote(Path("ok.ini")) + " " + Quote(Path("ok.ini")), 4,
        "is not a Windows executable"},
       {"output directory missing",
-       Quote(Path("setup.exe")) + " " + Quote(Path("ok.ini")) + " " + Quote(Path("nodir\\out.exe")),
-       5, "cannot copy"},
-      {"installer locked against writing", Quote(Path("locked.exe")) + " " + Quote(Path("ok.ini")),
-       6, "locked.exe"},
-      {"http location without a pin",
-       Quote(Path("setup.exe")) + " " + Quote(Path("unpinned.ini")), 7,
+       Quote(Path("setup.exe")) + " " + Quote(Path("ok.ini")) + " " + Quote(Path("nodir\\out.exe")), 5, "cannot copy"},
+      {"installer locked against writing", Quote(Path("locked.exe")) + " " + Quote(Path("ok.ini")), 6, "locked.exe"},
+      {"http location without a pin", Quote(Path("setup.exe")) + " " + Quote(Path("unpinned.ini")), 7,
        "WebFile64 is an http:// URL that nothing pins; add WebFile64Sha256"},
-      {"http mirror without a pin",
-       Quote(Path("setup.exe")) + " " + Quote(Path("unpinned-mirror.ini")), 7,
+      {"http mirror without a pin", Quote(Path("setup.exe")) + " " + Quote(Path("unpinned-mirror.ini")), 7,
        "WebFile64Mirror is an http:// URL that nothing pins; add WebFile64Sha256"},
       {"local location without a pin", Quote(Path("setup.exe")) + " " + Quote(Path("local.ini")), 7,
        "WebFile64 names a package beside the installer that nothing pins; add WebFile64Sha256"},

@@ -14,7 +14,7 @@ namespace win_test {
 
 // A fixture whose files live in a folder of its own under %TEMP%, named by the derived fixture.
 class ScratchFolderTest : public ::testing::Test {
- protected:
+protected:
   explicit ScratchFolderTest(const char* folder) : folder_(folder) {}
 
   void SetUp() override {
@@ -28,16 +28,15 @@ class ScratchFolderTest : public ::testing::Test {
 
   // Writes `bytes` as the whole file `name`, replacing what was there.
   void Write(const std::string& name, const std::string& bytes) const {
-    UniqueHandle file(CreateFileA(Path(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle file(
+        CreateFileA(Path(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(file) << name << " error " << GetLastError();
     DWORD written = 0;
     ASSERT_TRUE(WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
     ASSERT_EQ(written, bytes.size());
   }
 
-
- private:
+private:
   const char* folder_;
   std::string dir_;
 };

@@ -33,21 +33,22 @@ public:
   BOOL Create(const char* tooltip, BOOL hidden = FALSE, const char* balloonText = nullptr,
               const char* balloonTitle = nullptr, DWORD balloonFlags = 0) {
     return CreateTrayIcon(GetModuleHandleA(nullptr), nullptr, kCallbackMessage, tooltip,
-                          LoadIconA(nullptr, IDI_APPLICATION), 0, hidden, balloonText,
-                          balloonTitle, balloonFlags, 10);
+                          LoadIconA(nullptr, IDI_APPLICATION), 0, hidden, balloonText, balloonTitle, balloonFlags, 10);
   }
   std::string SentKinds() const {
     std::string kinds;
     for (const Sent& s : sent) {
       if (!kinds.empty()) kinds += ' ';
-      kinds += s.message == NIM_ADD ? "add" : s.message == NIM_MODIFY ? "modify"
-               : s.message == NIM_DELETE ? "delete" : "other";
+      kinds += s.message == NIM_ADD      ? "add"
+               : s.message == NIM_MODIFY ? "modify"
+               : s.message == NIM_DELETE ? "delete"
+                                         : "other";
     }
     return kinds;
   }
   std::string State() const {
-    return std::to_string(m_bUsable) + std::to_string(m_bNotShown) +
-           std::to_string(m_bNotInTray) + std::to_string(m_bRestorePending);
+    return std::to_string(m_bUsable) + std::to_string(m_bNotShown) + std::to_string(m_bNotInTray) +
+           std::to_string(m_bRestorePending);
   }
   HWND Hidden() const { return m_wndHidden.get(); }
   const NOTIFYICONDATAA& Record() const { return m_nid; }
@@ -109,11 +110,9 @@ TEST(TrayIcon, LifecycleFlagsResultsAndShellMessages) {
       {"tooltip after a refused add", 0, 1, 1, {Step::Create, Step::Tooltip}, "01", "add", "1110"},
       {"delete after a refused add", 0, 1, 1, {Step::Create, Step::Delete}, "01", "add", "1110"},
       {"delete", 1, 1, 1, {Step::Create, Step::Delete}, "11", "add delete", "1110"},
-      {"delete twice", 1, 1, 1, {Step::Create, Step::Delete, Step::Delete}, "111", "add delete",
-       "1110"},
+      {"delete twice", 1, 1, 1, {Step::Create, Step::Delete, Step::Delete}, "111", "add delete", "1110"},
       {"delete refused", 1, 1, 0, {Step::Create, Step::Delete}, "10", "add delete", "1000"},
-      {"tooltip after delete", 1, 1, 1, {Step::Create, Step::Delete, Step::Tooltip}, "111",
-       "add delete", "1110"},
+      {"tooltip after delete", 1, 1, 1, {Step::Create, Step::Delete, Step::Tooltip}, "111", "add delete", "1110"},
   };
   for (const LifecycleCase& c : cases) {
     RecordingTrayIcon icon;
@@ -219,8 +218,7 @@ TEST(TrayIcon, CallbackNotifications) {
   ASSERT_TRUE(icon.Create("tip"));
   ASSERT_EQ(TakeQuitCode(), -1);
   for (const CallbackCase& c : cases) {
-    EXPECT_EQ(SendMessageA(icon.Hidden(), kCallbackMessage, c.iconId, c.lParam), c.result)
-        << c.name;
+    EXPECT_EQ(SendMessageA(icon.Hidden(), kCallbackMessage, c.iconId, c.lParam), c.result) << c.name;
     EXPECT_EQ(TakeQuitCode(), c.quitCode) << c.name;
     EXPECT_EQ(TakeCommand(icon.Hidden()), -1) << c.name;
   }
@@ -249,10 +247,8 @@ struct RestoreCase {
 TEST(TrayIcon, RestoreAfterTaskbarCreatedOrWorkAreaChange) {
   const RestoreCase cases[] = {
       {"taskbar re-created", Before::Added, 0, 0, "add modify", "1001"},
-      {"work area changed", Before::Added, WM_SETTINGCHANGE, SPI_SETWORKAREA, "add modify",
-       "1001"},
-      {"other setting changed", Before::Added, WM_SETTINGCHANGE, SPI_SETDESKWALLPAPER, "modify",
-       "1001"},
+      {"work area changed", Before::Added, WM_SETTINGCHANGE, SPI_SETWORKAREA, "add modify", "1001"},
+      {"other setting changed", Before::Added, WM_SETTINGCHANGE, SPI_SETDESKWALLPAPER, "modify", "1001"},
       {"after a refused add", Before::AddRefused, 0, 0, "", "1110"},
       {"after delete", Before::Deleted, 0, 0, "", "1110"},
       {"after a refused re-add", Before::ReAddRefused, 0, 0, "", "1100"},
@@ -285,8 +281,7 @@ TEST(TrayIcon, RestoreAfterTaskbarCreatedOrWorkAreaChange) {
     EXPECT_EQ(icon.SentKinds(), c.sentAfter) << c.name;
     EXPECT_EQ(icon.State(), c.state) << c.name;
     if (!icon.sent.empty() && icon.sent[0].message == NIM_ADD) {
-      EXPECT_EQ(icon.sent[0].record.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP))
-          << c.name;
+      EXPECT_EQ(icon.sent[0].record.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP)) << c.name;
       EXPECT_STREQ(icon.sent[0].record.szTip, "42% completed - Product") << c.name;
     }
   }
@@ -305,8 +300,8 @@ TEST(TrayIcon, ScaleChangeShowsTheIconDrawnForTheNewSmallIconSize) {
     ASSERT_TRUE(icon.Create("tip"));
     icon.sent.clear();
     RECT suggested = {0, 0, 0, 0};
-    EXPECT_EQ(SendMessageA(icon.Hidden(), WM_DPICHANGED, MAKEWPARAM(c.dpi, c.dpi),
-                           reinterpret_cast<LPARAM>(&suggested)), 0);
+    EXPECT_EQ(
+        SendMessageA(icon.Hidden(), WM_DPICHANGED, MAKEWPARAM(c.dpi, c.dpi), reinterpret_cast<LPARAM>(&suggested)), 0);
     ASSERT_EQ(icon.SentKinds(), "modify") << c.dpi;
     EXPECT_EQ(icon.sent[0].record.uFlags, UINT(NIF_ICON));
     ICONINFO info = {};
@@ -323,8 +318,8 @@ TEST(TrayIcon, ScaleChangeShowsTheIconDrawnForTheNewSmallIconSize) {
 TEST(TrayIcon, OtherWindowsOfTheClassGetTheDefaultHandling) {
   RecordingTrayIcon icon;
   ASSERT_TRUE(icon.Create("tip"));
-  const HWND other = CreateWindowExA(0, "TrayIconClass", "", WS_POPUP, 0, 0, 10, 10, nullptr,
-                                     nullptr, GetModuleHandleA(nullptr), nullptr);
+  const HWND other = CreateWindowExA(0, "TrayIconClass", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                     GetModuleHandleA(nullptr), nullptr);
   ASSERT_NE(other, nullptr);
   icon.sent.clear();
   EXPECT_EQ(SendMessageA(other, kCallbackMessage, 0, NIN_BALLOONTIMEOUT), 0);
@@ -374,9 +369,8 @@ TEST(TrayIcon, TooltipChangesAndRestoresFromTwoThreadsSendWholeRecords) {
 TEST(TrayIcon, RealShellAcceptsAddModifyDelete) {
   CTrayIcon icon;
   ASSERT_TRUE(icon.CreateTrayIcon(GetModuleHandleA(nullptr), nullptr, kCallbackMessage,
-                                  "Vendor downloading - please wait...",
-                                  LoadIconA(nullptr, IDI_APPLICATION), 0, FALSE, nullptr, nullptr,
-                                  0, 10));
+                                  "Vendor downloading - please wait...", LoadIconA(nullptr, IDI_APPLICATION), 0, FALSE,
+                                  nullptr, nullptr, 0, 10));
   EXPECT_TRUE(icon.ChangeTooltip("1% completed - Product"));
   EXPECT_TRUE(icon.DeleteTrayIcon());
   EXPECT_TRUE(icon.DeleteTrayIcon());
@@ -389,8 +383,8 @@ TEST(TrayIcon, DestructorRemovesTheIconAndDestroysTheWindow) {
   public:
     HWND Hidden() const { return m_wndHidden.get(); }
   };
-  const HWND owner = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
-                                     GetModuleHandleA(nullptr), nullptr);
+  const HWND owner =
+      CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
   ASSERT_NE(owner, nullptr);
   NOTIFYICONDATAA probe = {};
   probe.cbSize = 488;
@@ -403,8 +397,7 @@ TEST(TrayIcon, DestructorRemovesTheIconAndDestroysTheWindow) {
   {
     ExposedTrayIcon icon;
     ASSERT_TRUE(icon.CreateTrayIcon(GetModuleHandleA(nullptr), owner, kCallbackMessage, "tip",
-                                    LoadIconA(nullptr, IDI_APPLICATION), 7, FALSE, nullptr,
-                                    nullptr, 0, 10));
+                                    LoadIconA(nullptr, IDI_APPLICATION), 7, FALSE, nullptr, nullptr, 0, 10));
     hidden = icon.Hidden();
     ASSERT_TRUE(IsWindow(hidden));
     ASSERT_TRUE(Shell_NotifyIconA(NIM_MODIFY, &probe));

@@ -17,8 +17,8 @@ TEST(WorkFolder, OnlySystemAndAdministratorsMayWriteAndNothingIsInherited) {
   ASSERT_TRUE(descriptor);
   UniqueLocal text;
   ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorA(
-      descriptor.get(), SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
-                                             DACL_SECURITY_INFORMATION | SACL_SECURITY_INFORMATION,
+      descriptor.get(), SDDL_REVISION_1,
+      OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | SACL_SECURITY_INFORMATION,
       reinterpret_cast<LPSTR*>(text.put()), nullptr));
   // Owner Administrators (not the user, whose programs could otherwise rewrite the DACL); the
   // DACL protected ("P": the parent's entries are not inherited); full file access for SYSTEM and

@@ -51,8 +51,8 @@ int Fail(int code, const std::string& message) {
 
 // Reads a whole file; false with GetLastError set when it cannot.
 bool ReadWholeFile(const char* path, std::string& contents) {
-  UniqueHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueHandle file(
+      CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
   DWORD size = GetFileSize(file.get(), nullptr);
   if (size == INVALID_FILE_SIZE) return false;
@@ -75,8 +75,7 @@ bool IsPortableExecutable(const std::string& image) {
 
 bool HasConfigResource(const char* path) {
   UniqueModule image(LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE));
-  return image && FindResourceExA(image.get(), "INI", MAKEINTRESOURCEA(IDR_CONFIG_INI),
-                                  kConfigLanguage) != nullptr;
+  return image && FindResourceExA(image.get(), "INI", MAKEINTRESOURCEA(IDR_CONFIG_INI), kConfigLanguage) != nullptr;
 }
 
 }  // namespace
@@ -88,20 +87,19 @@ int main(int argc, char** argv) {
     ++argv;
   }
   if (argc < 3 || argc > 4) {
-    std::fprintf(
-        stderr,
-        "usage: stampcfg [--allow-unverified] <installer.exe> <config.ini> [<output.exe>]\n"
-        "Replaces the installer's configuration (resource INI %d) with the text of\n"
-        "<config.ini>. With <output.exe> the installer is copied there first and left\n"
-        "unchanged; without it the installer itself is changed. A WebFile or WebFile64 (or\n"
-        "its mirror, WebFileMirror or WebFile64Mirror) that is an http:// URL or names a\n"
-        "package beside the installer needs its SHA-256 (WebFileSha256, WebFile64Sha256) or\n"
-        "a required signature, and one the installer cannot parse as a URL is refused,\n"
-        "unless --allow-unverified is given.\n"
-        "Exit codes: 0 done, 1 usage, 2 configuration unreadable, 3 installer unreadable,\n"
-        "4 installer not an executable, 5 copy failed, 6 resource update failed,\n"
-        "7 package location not pinned.\n",
-        IDR_CONFIG_INI);
+    std::fprintf(stderr,
+                 "usage: stampcfg [--allow-unverified] <installer.exe> <config.ini> [<output.exe>]\n"
+                 "Replaces the installer's configuration (resource INI %d) with the text of\n"
+                 "<config.ini>. With <output.exe> the installer is copied there first and left\n"
+                 "unchanged; without it the installer itself is changed. A WebFile or WebFile64 (or\n"
+                 "its mirror, WebFileMirror or WebFile64Mirror) that is an http:// URL or names a\n"
+                 "package beside the installer needs its SHA-256 (WebFileSha256, WebFile64Sha256) or\n"
+                 "a required signature, and one the installer cannot parse as a URL is refused,\n"
+                 "unless --allow-unverified is given.\n"
+                 "Exit codes: 0 done, 1 usage, 2 configuration unreadable, 3 installer unreadable,\n"
+                 "4 installer not an executable, 5 copy failed, 6 resource update failed,\n"
+                 "7 package location not pinned.\n",
+                 IDR_CONFIG_INI);
     return kUsage;
   }
   const char* installer = argv[1];
@@ -111,8 +109,8 @@ int main(int argc, char** argv) {
 
   std::string config;
   if (!ReadWholeFile(config_path, config))
-    return Fail(kConfigUnreadable, std::string("cannot read the configuration '") + config_path +
-                                       "': " + SystemErrorText(GetLastError()));
+    return Fail(kConfigUnreadable,
+                std::string("cannot read the configuration '") + config_path + "': " + SystemErrorText(GetLastError()));
   if (config.find('\0') != std::string::npos)
     std::fprintf(stderr,
                  "stampcfg: warning: '%s' contains a NUL byte; the installer reads the "
@@ -147,34 +145,32 @@ int main(int argc, char** argv) {
 
   std::string image;
   if (!ReadWholeFile(installer, image))
-    return Fail(kInstallerUnreadable, std::string("cannot read the installer '") + installer +
-                                          "': " + SystemErrorText(GetLastError()));
+    return Fail(kInstallerUnreadable,
+                std::string("cannot read the installer '") + installer + "': " + SystemErrorText(GetLastError()));
   if (!IsPortableExecutable(image))
     return Fail(kNotAnExecutable, std::string("'") + installer + "' is not a Windows executable");
 
   if (copy_first && !CopyFileA(installer, target, FALSE))
-    return Fail(kCopyFailed, std::string("cannot copy '") + installer + "' to '" + target +
-                                 "': " + SystemErrorText(GetLastError()));
+    return Fail(kCopyFailed,
+                std::string("cannot copy '") + installer + "' to '" + target + "': " + SystemErrorText(GetLastError()));
   if (!HasConfigResource(target))
-    std::fprintf(stderr, "stampcfg: note: '%s' had no configuration resource; adding one\n",
-                 target);
+    std::fprintf(stderr, "stampcfg: note: '%s' had no configuration resource; adding one\n", target);
 
   // The resource holds the text and its terminating NUL.
   config.push_back('\0');
   UniqueResourceUpdate update(BeginUpdateResourceA(target, FALSE));
   if (!update)
-    return Fail(kUpdateFailed, std::string("cannot open '") + target +
-                                   "' for a resource update: " +
-                                   SystemErrorText(GetLastError()));
-  if (!UpdateResourceA(update.get(), "INI", MAKEINTRESOURCEA(IDR_CONFIG_INI), kConfigLanguage,
-                       &config[0], static_cast<DWORD>(config.size())))
+    return Fail(kUpdateFailed,
+                std::string("cannot open '") + target + "' for a resource update: " + SystemErrorText(GetLastError()));
+  if (!UpdateResourceA(update.get(), "INI", MAKEINTRESOURCEA(IDR_CONFIG_INI), kConfigLanguage, &config[0],
+                       static_cast<DWORD>(config.size())))
     return Fail(kUpdateFailed, std::string("cannot replace the configuration of '") + target +
                                    "': " + SystemErrorText(GetLastError()));
   if (!EndUpdateResourceA(update.release(), FALSE))
-    return Fail(kUpdateFailed, std::string("cannot write the resources of '") + target +
-                                   "': " + SystemErrorText(GetLastError()));
+    return Fail(kUpdateFailed,
+                std::string("cannot write the resources of '") + target + "': " + SystemErrorText(GetLastError()));
 
-  std::printf("stampcfg: '%s' now carries the configuration '%s' (%lu bytes)\n", target,
-              config_path, static_cast<unsigned long>(config.size() - 1));
+  std::printf("stampcfg: '%s' now carries the configuration '%s' (%lu bytes)\n", target, config_path,
+              static_cast<unsigned long>(config.size() - 1));
   return kOk;
 }

@@ -48,10 +48,14 @@ int main(int argc, char** argv) {
   DWORD block = 1024, flags = 0x84400000;
   for (int i = 2; i + 1 < argc; i += 2) {
     std::string name = argv[i];
-    if (name == "--block") block = strtoul(argv[i + 1], nullptr, 0);
-    else if (name == "--out") out = argv[i + 1];
-    else if (name == "--flags") flags = strtoul(argv[i + 1], nullptr, 16);
-    else return 2;
+    if (name == "--block")
+      block = strtoul(argv[i + 1], nullptr, 0);
+    else if (name == "--out")
+      out = argv[i + 1];
+    else if (name == "--flags")
+      flags = strtoul(argv[i + 1], nullptr, 16);
+    else
+      return 2;
   }
   if (argc % 2 != 0 || block == 0) return 2;
 

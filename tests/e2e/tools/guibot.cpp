@@ -57,16 +57,29 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     }
     if (i + 1 >= argc) return false;
     const char* value = argv[++i];
-    if (name == "--title") options.title = value;
-    else if (name == "--title-contains") options.titleContains = value;
-    else if (name == "--class") options.className = value;
-    else if (name == "--exe") options.exe = value;
-    else if (name == "--text") { options.text = value; options.hasText = true; }
-    else if (name == "--method") options.method = value;
-    else if (name == "--pid") { options.pid = strtoul(value, nullptr, 0); options.hasPid = true; }
-    else if (name == "--control-id") { options.controlId = static_cast<int>(strtol(value, nullptr, 0)); options.hasControlId = true; }
-    else if (name == "--timeout") options.timeoutSeconds = atof(value);
-    else return false;
+    if (name == "--title")
+      options.title = value;
+    else if (name == "--title-contains")
+      options.titleContains = value;
+    else if (name == "--class")
+      options.className = value;
+    else if (name == "--exe")
+      options.exe = value;
+    else if (name == "--text") {
+      options.text = value;
+      options.hasText = true;
+    } else if (name == "--method")
+      options.method = value;
+    else if (name == "--pid") {
+      options.pid = strtoul(value, nullptr, 0);
+      options.hasPid = true;
+    } else if (name == "--control-id") {
+      options.controlId = static_cast<int>(strtol(value, nullptr, 0));
+      options.hasControlId = true;
+    } else if (name == "--timeout")
+      options.timeoutSeconds = atof(value);
+    else
+      return false;
   }
   return true;
 }
@@ -105,9 +118,12 @@ std::string TextOf(HWND wnd) {
 std::string OneLine(const std::string& text) {
   std::string out;
   for (char c : text) {
-    if (c == '\r') out += "\\r";
-    else if (c == '\n') out += "\\n";
-    else out += c;
+    if (c == '\r')
+      out += "\\r";
+    else if (c == '\n')
+      out += "\\n";
+    else
+      out += c;
   }
   return out;
 }
@@ -221,7 +237,8 @@ int SetText(const Options& options) {
   if (!FindTarget(options, window, control)) return kNotFound;
   DWORD_PTR result = 0;
   if (!SendMessageTimeoutA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(options.text.c_str()), SMTO_ABORTIFHUNG,
-                           kAnswerTimeoutMs, &result) || !result) {
+                           kAnswerTimeoutMs, &result) ||
+      !result) {
     fprintf(stderr, "guibot: the control did not take the text\n");
     return kNotFound;
   }
@@ -235,8 +252,8 @@ int Click(const Options& options) {
   if (!FindTarget(options, window, control)) return kNotFound;
   BOOL posted = FALSE;
   if (options.method == "command") {
-    posted = PostMessageA(window, WM_COMMAND, MAKEWPARAM(options.controlId, BN_CLICKED),
-                          reinterpret_cast<LPARAM>(control));
+    posted =
+        PostMessageA(window, WM_COMMAND, MAKEWPARAM(options.controlId, BN_CLICKED), reinterpret_cast<LPARAM>(control));
   } else if (options.method == "bm-click") {
     posted = PostMessageA(control, BM_CLICK, 0, 0);
   } else {
@@ -261,8 +278,8 @@ struct DemoDialog {
 
 LRESULT CALLBACK DemoProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NCCREATE) {
-    SetWindowLongPtrA(wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(
-                                               reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams));
+    SetWindowLongPtrA(wnd, GWLP_USERDATA,
+                      reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams));
   }
   DemoDialog* demo = reinterpret_cast<DemoDialog*>(GetWindowLongPtrA(wnd, GWLP_USERDATA));
   if (demo && message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
@@ -289,10 +306,16 @@ int RunDemoDialog(const Options& options) {
   windowClass.lpszClassName = "GuibotDemo";
   if (!RegisterClassA(&windowClass)) return kNotFound;
   DemoDialog demo;
-  HWND wnd = CreateWindowExA(0, "GuibotDemo", options.title.c_str(), WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU,
-                             100, 100, 320, 180, nullptr, nullptr, instance, &demo);
+  HWND wnd = CreateWindowExA(0, "GuibotDemo", options.title.c_str(), WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU, 100, 100,
+                             320, 180, nullptr, nullptr, instance, &demo);
   if (!wnd) return kNotFound;
-  struct Child { const char* cls; const char* text; int id; DWORD style; int x, y, w, h; };
+  struct Child {
+    const char* cls;
+    const char* text;
+    int id;
+    DWORD style;
+    int x, y, w, h;
+  };
   const Child children[] = {
       {"EDIT", "", 1027, WS_BORDER | ES_AUTOHSCROLL, 10, 10, 280, 22},
       {"EDIT", "", 1028, WS_BORDER | ES_AUTOHSCROLL | ES_PASSWORD, 10, 40, 280, 22},
@@ -318,8 +341,9 @@ int RunDemoDialog(const Options& options) {
 int main(int argc, char** argv) {
   Options options;
   if (!ParseOptions(argc, argv, options)) {
-    fprintf(stderr, "usage: guibot list-windows|wait-window|list-controls|get-text|set-text|click|demo-box|"
-                    "demo-dialog [options]\n");
+    fprintf(stderr,
+            "usage: guibot list-windows|wait-window|list-controls|get-text|set-text|click|demo-box|"
+            "demo-dialog [options]\n");
     return kUsage;
   }
   setvbuf(stdout, nullptr, _IONBF, 0);
