@@ -1,4 +1,5 @@
 // The download worker: one HTTP transfer into the target file, on its own thread.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -172,9 +173,12 @@ bool CHttpDownloadDlg::WaitBeforeAttempt(const AttemptOutcome& failed, int wait,
   AfxFormatString2(count, IDS_BYTES_OF, FormatText("%d", attempt).c_str(), FormatText("%d", attempts).c_str());
   ShowStatus(failed.exit == AttemptOutcome::kHttpStatus ? IDS_RETRY_SERVER : IDS_RETRY_CONNECTION,
              FormatText("%u", seconds).c_str(), count.c_str());
-  for (uint32_t waited = 0; waited < seconds * 1000; waited += kStopPollMs) {
+  // By the clock, not by counting sleeps: a sleep lasts at least as long as asked, often a timer
+  // tick longer, and the forty sleeps of a 2-second wait add that up.
+  const DWORD started = GetTickCount();
+  for (DWORD waited = 0; waited < seconds * 1000; waited = GetTickCount() - started) {
     if (StopRequested()) return false;
-    Sleep(kStopPollMs);
+    Sleep(std::min<DWORD>(kStopPollMs, seconds * 1000 - waited));
   }
   return !StopRequested();
 }
