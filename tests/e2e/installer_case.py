@@ -9,7 +9,7 @@ import unittest
 
 from harness import Prefix
 from servers import Nginx
-from wintools import GuiBot, trustcert
+from wintools import GuiBot, clear_payload_starts, trustcert
 
 
 class InstallerTestCase(unittest.TestCase):
@@ -36,6 +36,13 @@ class InstallerTestCase(unittest.TestCase):
         if trustcert(cls.prefix, "add", root) != 0:
             raise RuntimeError("the test root could not be trusted")
         cls.trusted_root = root
+
+    def clear_earlier_runs(self):
+        """Takes away the records, the package starts and the working folders of earlier runs, so
+        that a run is judged by what it left alone."""
+        self.prefix.reset_records()
+        clear_payload_starts(self.prefix)
+        self.prefix.clear_work_folders()
 
     @classmethod
     def tearDownClass(cls):

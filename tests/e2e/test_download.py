@@ -10,7 +10,7 @@ import unittest
 from harness import Installer, config_text, entries, section_dict
 from installer_case import InstallerTestCase
 from servers import Nginx, ScriptedServer, ShortBody, make_certificate
-from wintools import clear_payload_starts, make_package, payload_starts, trustcert, wait_for_starts
+from wintools import make_package, payload_starts, trustcert, wait_for_starts
 
 CAPTION = "Quillmoor Internet Security"
 STATUS_FILE = "C:\\VornikLodestep.log"
@@ -40,9 +40,7 @@ class DownloadTest(InstallerTestCase):
         cls.package = make_package(files / "setup64.exe", 1500000)
 
     def setUp(self):
-        self.prefix.reset_records()
-        clear_payload_starts(self.prefix)
-        self.prefix.clear_work_folders()
+        self.clear_earlier_runs()
         self.installer = Installer(self.prefix)
         self.addCleanup(self.installer.remove)
 

@@ -5,7 +5,7 @@ import unittest
 
 from harness import BINARY_DIR, STATUS_FILE, Installer, config_text, entries, section_dict
 from installer_case import InstallerTestCase
-from wintools import TOOLS_DIR, clear_payload_starts, make_package, payload_directories, wait_for_starts
+from wintools import TOOLS_DIR, make_package, payload_directories, wait_for_starts
 
 CAPTION = "Quillmoor Internet Security"
 NOT_YET = f"The latest version of {CAPTION} is not yet available. Please, try later."
@@ -36,9 +36,7 @@ class LaunchTest(InstallerTestCase):
         (files / "zeros.exe").write_bytes(bytes(1500000))
 
     def setUp(self):
-        self.prefix.reset_records()
-        clear_payload_starts(self.prefix)
-        self.prefix.clear_work_folders()
+        self.clear_earlier_runs()
 
     def installer(self, size, name="setup.exe", source=None, **keys):
         installer = Installer(self.prefix, name=name, source=source)

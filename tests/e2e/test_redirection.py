@@ -17,7 +17,7 @@ from harness import Installer, config_text, entries, section_dict, shell_calls
 from installer_case import InstallerTestCase
 from servers import ScriptedServer
 from test_download import Paced
-from wintools import clear_payload_starts, make_package, payload_directories, payload_temp_dirs, wait_for_starts
+from wintools import make_package, payload_directories, payload_temp_dirs, wait_for_starts
 
 CAPTION = "Quillmoor Internet Security"
 EXTRACTED = "vkinstlightx.ini"
@@ -61,9 +61,7 @@ class RedirectionTest(InstallerTestCase):
         cls.package = make_package(files / "package.exe", 1500000)
 
     def setUp(self):
-        self.prefix.reset_records()
-        clear_payload_starts(self.prefix)
-        self.prefix.clear_work_folders()
+        self.clear_earlier_runs()
 
     def installer(self, **keys):
         installer = Installer(self.prefix)

@@ -8,7 +8,7 @@ import time
 from harness import Installer, config_text, entries, section_dict
 from installer_case import InstallerTestCase
 from servers import Ranged, Respond, ScriptedServer, Sequence, ShortBody
-from wintools import PAYLOAD, clear_payload_starts, wait_for_starts
+from wintools import PAYLOAD, wait_for_starts
 
 # WinINet's sentence for 12030 in Wine's message table: a body that ended before its length.
 CONNECTION_ENDED = "The connection with the server has been terminated."
@@ -21,9 +21,7 @@ class ResumeTest(InstallerTestCase):
         cls.body = PAYLOAD.read_bytes() + random.Random(18).randbytes(1000100 - PAYLOAD.stat().st_size)
 
     def setUp(self):
-        self.prefix.reset_records()
-        clear_payload_starts(self.prefix)
-        self.prefix.clear_work_folders()
+        self.clear_earlier_runs()
 
     def installer(self, url, **keys):
         installer = Installer(self.prefix)

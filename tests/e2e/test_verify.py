@@ -10,7 +10,7 @@ import unittest
 
 from harness import Installer, config_text, entries, section_dict
 from installer_case import InstallerTestCase
-from wintools import clear_payload_starts, make_package, wait_for_starts
+from wintools import make_package, wait_for_starts
 
 CAPTION = "Quillmoor Internet Security"
 SIGNER = "Quillmoor Test Signer"
@@ -83,9 +83,7 @@ class VerifyTest(InstallerTestCase):
 
     def fresh(self):
         """No records, no recorded starts, no downloaded package: before every run."""
-        self.prefix.reset_records()
-        clear_payload_starts(self.prefix)
-        self.prefix.clear_work_folders()
+        self.clear_earlier_runs()
 
     def run_installer(self, package, silent=True, **keys):
         """Stamps the installer to download `package` (a file of the docroot) with `keys` added and
