@@ -6,7 +6,7 @@ import socket
 import unittest
 
 from harness import Installer, Prefix, config_text, entries, section_dict
-from wintools import GuiBot, clear_payload_starts, make_package, payload_directories, wait_for_starts
+from wintools import GuiBot, clear_payload_starts, make_package, payload_directories, stamp_as_given, wait_for_starts
 
 EXTRACTED = "vkinstlightx.ini"
 
@@ -39,7 +39,7 @@ class ConfigTest(unittest.TestCase):
     def run_with(self, args=(), **keys):
         """Stamps `keys`, runs the installer to its end and returns its records; self.shell is what it
         asked of the shell."""
-        self.shell = self.installer.stamp(config_text(**keys)).run(args, trace_shell=True).shell
+        self.shell = stamp_as_given(self.installer, config_text(**keys)).run(args, trace_shell=True).shell
         self.assertFalse((self.prefix.temp_dir / EXTRACTED).exists(), "nothing in the user's %TEMP%")
         return self.prefix.records()
 
