@@ -1,5 +1,7 @@
 #include "app/config_rules.h"
 
+#include <cstdint>
+
 #include "app/config_source.h"
 #include "download/retry_rules.h"
 #include "framework/url.h"

@@ -1,5 +1,7 @@
 #include "app/config_text_rules.h"
 
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "app/config_rules.h"
