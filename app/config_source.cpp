@@ -15,3 +15,5 @@ std::string RewriteQaUrl(const std::string& url, const std::string& qaVersion) {
 }
 
 std::string TrimLocalLocation(const std::string& location) { return TrimChars(location, " \\"); }
+
+std::string LocalPackageName(const std::string& path) { return path.substr(path.find_last_of("\\/") + 1); }

@@ -30,6 +30,10 @@ SourceResolution ResolveSource(const std::string& location, bool qaMode, const s
 
 std::string TrimLocalLocation(const std::string& location);
 
+// The name a package beside the installer is copied into the working folder under: what follows
+// the last "\" or "/" of its path (the system takes either as a separator).
+std::string LocalPackageName(const std::string& path);
+
 template <typename IsFile>
 SourceResolution ResolveSource(const std::string& location, bool qaMode, const std::string& qaVersion,
                                const std::string& moduleDirectory, IsFile isFile) {

@@ -62,7 +62,7 @@ void CInstallerApp::StartLocalPackage() {
   LogEvent("Working folder: " + m_workFolder.Folder(), LOG_FLOW);
   if (!ConfirmPackageChecks(m_config)) return;
   const std::string parameters = m_strAcValue.empty() ? std::string() : "/ac " + m_strAcValue;
-  const std::string name = m_config.location.substr(m_config.location.rfind('\\') + 1);
+  const std::string name = LocalPackageName(m_config.location);
   if (LaunchLocalPackage(m_config.location, m_workFolder.FilePath(name), parameters, m_config, m_workFolder.Path())) {
     m_workFolder.MarkStarted();
   }

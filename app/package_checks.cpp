@@ -1,13 +1,10 @@
 #include "app/package_checks.h"
 
+#include "app/config_rules.h"
 #include "app/config_source.h"
 #include "framework/url.h"
-#include "util/profile_text.h"
 
 namespace {
-const char kRequireSignatureKey[] = "RequireSignature";
-const char kSignerThumbprintKey[] = "SignerThumbprint";
-
 int HexDigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -23,9 +20,8 @@ bool IsTooSmallToRun(uint32_t fileSize) { return fileSize <= kLargestRefusedPack
 std::string MalformedValueText(const std::string& key) { return "Malformed " + key + " value in the configuration"; }
 
 std::string HashKeyFor(const std::string& locationKey) {
-  static const char kMirror[] = "Mirror";
-  const size_t base = locationKey.size() - (locationKey.ends_with(kMirror) ? sizeof kMirror - 1 : 0);
-  return locationKey.substr(0, base) + "Sha256";
+  const bool is64Bit = locationKey == kWebFile64Key || locationKey == kWebFile64MirrorKey;
+  return is64Bit ? kWebFile64Sha256Key : kWebFileSha256Key;
 }
 
 bool ParseSha256(const std::string& text, Sha256Digest& digest) {
@@ -86,8 +82,8 @@ LocationKind KindOfLocation(const std::string& location) {
 }
 
 LocationPin ClassifyLocationPin(const std::string& configText, const std::string& locationKey) {
-  auto value = [&configText](const std::string& key) { return ProfileValue(configText, "runtime", key); };
-  const std::string location = value(locationKey);
+  const ProfileTextLookup lookup(configText);
+  const std::string location = lookup.Value(locationKey.c_str());
   const bool url = IsHttpLocation(location);
   if (url) {
     uint32_t service = 0;
@@ -98,9 +94,8 @@ LocationPin ClassifyLocationPin(const std::string& configText, const std::string
   } else if (TrimLocalLocation(location).empty()) {
     return LocationPin::kPinned;
   }
-  const std::string hashKey = HashKeyFor(locationKey);
-  const PackageChecks checks = ReadPackageChecks(hashKey, value(hashKey), value(kRequireSignatureKey),
-                                                 value("SignerName"), value(kSignerThumbprintKey));
+  std::string why;
+  const PackageChecks checks = ReadChecksFor(lookup, locationKey, why);
   if (checks.malformedKey.empty() && (checks.hashConfigured || checks.requireSignature)) return LocationPin::kPinned;
   return url ? LocationPin::kPlainHttp : LocationPin::kLocalFile;
 }

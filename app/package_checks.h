@@ -10,6 +10,7 @@
 #include <string>
 #include <utility>
 
+#include "app/config_keys.h"
 #include "util/sha256.h"
 
 // Packages of this size and smaller are refused: a real package is larger.
@@ -64,10 +65,6 @@ PackageChecks ReadPackageChecks(const std::string& hashKey, const std::string& h
                                 const std::string& requireSignature, const std::string& signerName,
                                 const std::string& signerThumbprint);
 
-// The location keys a configuration names packages with, mirrors included; every rule on locations
-// applies to each.
-inline constexpr const char* kLocationKeys[] = {"WebFile", "WebFile64", "WebFileMirror", "WebFile64Mirror"};
-
 // How the installer fetches a location: a package beside it, plain HTTP, or HTTPS. A location it
 // takes for a URL (IsHttpLocation) is HTTPS only when it parses as an https URL (the scheme of any
 // case); any other one, one it cannot parse included, counts as plain HTTP.
@@ -86,7 +83,8 @@ enum class LocationPin {
 // What `locationKey` (one of kLocationKeys) names in the configuration text `configText`
 // (section "runtime", read as GetPrivateProfileStringA reads the extracted file), judged as the
 // installer uses it. A pin is a usable SHA-256 under HashKeyFor(locationKey) or a required
-// signature (RequireSignature=1, SignerName, SignerThumbprint), every value usable. An https://
+// signature (RequireSignature=1, SignerName, SignerThumbprint), every value usable as the
+// configuration's rules judge it (ReadChecksFor, app/config_rules.h). An https://
 // URL is pinned by its certificate; a plain http:// URL and a local package only by a pin; a
 // location that names no package (empty, or spaces and backslashes) has nothing to pin. Each
 // address is judged on its own: a pinned location does not pin its mirror, nor the other way round.

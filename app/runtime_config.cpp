@@ -4,13 +4,11 @@
 
 #include "app/config_source.h"
 #include "app/work_folder.h"
-#include "download/retry_rules.h"
 #include "framework/app.h"
 #include "framework/error_text.h"
 #include "framework/file.h"
 #include "framework/handle.h"
 #include "framework/resources.h"
-#include "framework/url.h"
 #include "probes/version_probes.h"
 #include "records/records.h"
 #include "res/resource.h"
@@ -19,8 +17,10 @@
 const char kExtractedConfigName[] = "vkinstlightx.ini";
 
 namespace {
-const char kSection[] = "runtime";
 constexpr DWORD kPathBuffer = 260;
+// Room for a value longer than the rules allow, so that one is seen as too long, not cut.
+constexpr DWORD kValueBuffer = 1024;
+static_assert(kValueBuffer > kLongestConfigValue + 1);
 
 // The configuration text: the resource up to its first NUL, never past its end.
 std::string EmbeddedConfigText() {
@@ -36,12 +36,6 @@ std::string EmbeddedConfigText() {
   return std::string(data, length);
 }
 
-std::string ReadText(const char* key, const std::string& file) {
-  char value[kPathBuffer] = {};
-  GetPrivateProfileStringA(kSection, key, "", value, kPathBuffer, file.c_str());
-  return value;
-}
-
 bool IsFile(const std::string& path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
@@ -50,15 +44,6 @@ bool IsFile(const std::string& path) {
 bool WriteWholeFile(HANDLE file, const std::string& text) {
   DWORD written = 0;
   return WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
-}
-
-// An http:// or https:// URL the download can request: a mirror must be one.
-bool IsDownloadUrl(const std::string& url) {
-  uint32_t service = 0;
-  std::string server, object;
-  uint16_t port = 0;
-  return IsHttpLocation(url) && AfxParseURL(url.c_str(), service, server, object, port) &&
-         (service == AFX_INET_SERVICE_HTTP || service == AFX_INET_SERVICE_HTTPS);
 }
 
 void Report(const std::string& text) {
@@ -70,6 +55,12 @@ void ReportUnusableFile(const char* what, const std::string& fileName) {
   Report(std::string("Couldn't ") + what + " the " + fileName + " file!");
 }
 }  // namespace
+
+std::string ProfileFileLookup::Value(const char* key) const {
+  char value[kValueBuffer] = {};
+  GetPrivateProfileStringA(kConfigSection, key, "", value, kValueBuffer, fileName_.c_str());
+  return value;
+}
 
 int ReadRuntimeConfig(const ConfigReadInputs& inputs, WorkFolder& folder, RuntimeConfig& config) {
   const std::string text = EmbeddedConfigText();
@@ -99,23 +90,7 @@ int ReadRuntimeConfig(const ConfigReadInputs& inputs, WorkFolder& folder, Runtim
   }
   // Read once the write handle is closed: how the system's profile reader shares a file does not
   // matter, and in the working folder nobody else can write it in the meantime.
-  const char* locationKey = Is64BitWindows() ? "WebFile64" : "WebFile";
-  config.location = ReadText(locationKey, fileName);
-  config.caption = ReadText("Caption", fileName);
-  config.companyNameShort = ReadText("CompanyNameShort", fileName);
-  config.parameters = ReadText("parameters", fileName);
-  config.showUI = static_cast<int>(GetPrivateProfileIntA(kSection, "progressbar", 1, fileName.c_str()));
-  const std::string hashKey = HashKeyFor(locationKey);
-  config.checks =
-      ReadPackageChecks(hashKey, ReadText(hashKey.c_str(), fileName), ReadText("RequireSignature", fileName),
-                        ReadText("SignerName", fileName), ReadText("SignerThumbprint", fileName));
-  const std::string mirrorKey = std::string(locationKey) + "Mirror";
-  config.mirror = ReadText(mirrorKey.c_str(), fileName);
-  const bool retriesUsable = ParseRetries(ReadText("Retries", fileName), config.retries);
-  if (config.checks.malformedKey.empty() && !retriesUsable) config.checks.malformedKey = "Retries";
-  if (config.checks.malformedKey.empty() && !config.mirror.empty() && !IsDownloadUrl(config.mirror)) {
-    config.checks.malformedKey = mirrorKey;
-  }
+  config = JudgeConfig(ProfileFileLookup(fileName), Is64BitWindows() != 0).config;
   DeleteFileA(fileName.c_str());
 
   const bool qaUrl = inputs.qaMode && IsHttpLocation(config.location);

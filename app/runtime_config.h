@@ -2,24 +2,11 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
-#include "app/package_checks.h"
+#include "app/config_rules.h"
 
 class WorkFolder;
-
-struct RuntimeConfig {
-  std::string location;          // package URL (QA-rewritten) or local full path; see SourceKind
-  std::string caption;           // "Caption": the product's display name
-  std::string companyNameShort;  // "CompanyNameShort": the short vendor name
-  std::string parameters;        // "parameters": command line for the downloaded package
-  int showUI = 0;                // "progressbar" (default 1); 0 until the configuration is read
-  std::string qaVersion;         // the version in a QA URL; empty unless QA mode applies to a URL
-  PackageChecks checks;          // "WebFileSha256" or "WebFile64Sha256" (as the location key),
-                                 // "RequireSignature", "SignerName", "SignerThumbprint"; a
-                                 // malformed "Retries" or mirror is named there too
-  int retries = 0;               // "Retries": further attempts of a failed transfer (0 to 10)
-  std::string mirror;            // "WebFileMirror" or "WebFile64Mirror" (QA-rewritten); "" for none
-};
 
 // What the reader needs from the application object.
 struct ConfigReadInputs {
@@ -32,10 +19,22 @@ struct ConfigReadInputs {
 // Name of the extracted configuration file in the working folder.
 extern const char kExtractedConfigName[];
 
+// The installer's reader: the system's INI reader (GetPrivateProfileStringA) on section "runtime"
+// of the file, with room for more than kLongestConfigValue characters, so that a longer value is
+// seen as one and not cut. (Win32.)
+class ProfileFileLookup final : public ConfigLookup {
+public:
+  explicit ProfileFileLookup(std::string fileName) : fileName_(std::move(fileName)) {}
+  std::string Value(const char* key) const override;
+
+private:
+  std::string fileName_;
+};
+
 // Makes the run's working folder (`folder`, see app/work_folder.h), extracts the embedded
-// configuration into it, closes the file, reads section "runtime" into `config`, deletes the file
-// and returns the SourceKind. Without a configuration, returns 0, makes no folder and leaves
-// `config` as it was. When the folder or the file cannot be made or written, says so in a message
-// box (always: the UI setting is not known yet), logs it and returns 0; there is no other place to
-// fall back to. (Win32.)
+// configuration into it, closes the file, reads section "runtime" into `config` by the
+// configuration's rules (JudgeConfig: a malformed value is named in config.checks.malformedKey, for
+// the flow to refuse), deletes the file and returns the SourceKind. Without a configuration, returns 0, makes no folder
+// and leaves `config` as it was. When the folder or the file cannot be made or written, says so in a message box
+// (always: the UI setting is not known yet), logs it and returns 0; there is no other place to fall back to. (Win32.)
 int ReadRuntimeConfig(const ConfigReadInputs& inputs, WorkFolder& folder, RuntimeConfig& config);

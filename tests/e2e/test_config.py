@@ -6,7 +6,7 @@ import socket
 import unittest
 
 from harness import Installer, Prefix, config_text, entries, section_dict
-from wintools import GuiBot, clear_payload_starts, make_package, payload_directories, wait_for_starts
+from wintools import GuiBot, clear_payload_starts, make_package, payload_directories, stamp_as_given, wait_for_starts
 
 EXTRACTED = "vkinstlightx.ini"
 
@@ -39,7 +39,7 @@ class ConfigTest(unittest.TestCase):
     def run_with(self, args=(), **keys):
         """Stamps `keys`, runs the installer to its end and returns its records; self.shell is what it
         asked of the shell."""
-        self.shell = self.installer.stamp(config_text(**keys)).run(args, trace_shell=True).shell
+        self.shell = stamp_as_given(self.installer, config_text(**keys)).run(args, trace_shell=True).shell
         self.assertFalse((self.prefix.temp_dir / EXTRACTED).exists(), "nothing in the user's %TEMP%")
         return self.prefix.records()
 
@@ -101,13 +101,15 @@ class ConfigOn64BitTest(ConfigTest):
             ({"WebFile64Sha256": "0" * 64}, "Package hash mismatch: {copy}"),
             ({"RequireSignature": "1"}, "Package signature not valid: {copy} (0x800B0100)"),
             ({"WebFile64Sha256": right[:63]}, "Malformed WebFile64Sha256 value in the configuration"),
+            # A "/" separates as a backslash does: the copy takes the name after it.
+            ({"WebFile64": "64/package64.exe", "WebFile64Sha256": right}, None),
         ]
         for keys, refusal in cases:
             with self.subTest(keys=keys):
                 clear_payload_starts(self.prefix)
                 self.prefix.clear_work_folders()
                 self.prefix.reset_records()
-                log, status = self.run_with(WebFile64="64\\package64.exe", progressbar="0", **keys)
+                log, status = self.run_with(**{"WebFile64": "64\\package64.exe", "progressbar": "0", **keys})
                 errors = [t for s, _, t in entries(log) if s.startswith("ERROR ")]
                 if refusal is None:
                     self.assertEqual(self.started_packages(1), ["package64.exe"])

@@ -16,7 +16,7 @@ from harness import BINARY_DIR, INSTALL_LOG, STATUS_FILE, Installer, config_text
 from installer_case import InstallerTestCase
 from servers import (CloseBeforeHeaders, Drip, HugeHeader, Nginx, ResetMidBody, Respond, ScriptedServer,
                      free_port)
-from wintools import Started, clear_payload_starts, make_package, payload_starts, wait_for_starts
+from wintools import Started, clear_payload_starts, make_package, payload_starts, stamp_as_given, wait_for_starts
 
 CAPTION = "Quillmoor Internet Security"
 EXTRACTED = "vkinstlightx.ini"
@@ -54,8 +54,8 @@ class FaultTest(InstallerTestCase):
         ~~setup.exe, which the launch step refuses: a complete download then starts nothing."""
         installer = Installer(self.prefix, name=name)
         self.addCleanup(installer.remove)
-        return installer.stamp(config_text(**{"WebFile64": url, "Caption": CAPTION, "CompanyNameShort": "Quillmoor",
-                                              **keys}))
+        return stamp_as_given(installer, config_text(**{"WebFile64": url, "Caption": CAPTION,
+                                                        "CompanyNameShort": "Quillmoor", **keys}))
 
     def run_watching(self, installer, args=(), timeout=60):
         """Runs the installer to its end while watching the screen: every visible window it showed."""
@@ -412,7 +412,9 @@ class FaultTest(InstallerTestCase):
         config.unlink()
         self.assertEqual(result.returncode, 0, result.stderr)
 
-    def test_values_are_cut_at_259_characters(self):
+    def test_values_of_260_characters_or_more_are_refused(self):
+        # The system's reader would cut them, and the installer would fetch another address.
+        malformed = "Malformed WebFile64 value in the configuration"
         with ScriptedServer({}) as server:
             base = server.url("/files/")
             for length in (259, 260, 5000):
@@ -420,14 +422,18 @@ class FaultTest(InstallerTestCase):
                     self.setUp()
                     server.requests.clear()
                     url = base + "x" * (length - len(base))
-                    read = url[:259]
-                    path = read[len(server.url("")):]
+                    path = url[len(server.url("")):]
                     installer = self.installer(url, progressbar="0")
                     self.assertEqual(self.run_watching(installer), [])
-                    self.assertEqual([r.path for r in server.requests], [path])
-                    self.assertEqual(self.log("FLOW")[1], "Target: " + read)
-                    self.assertEqual(self.log("ERROR"), [BAD_STATUS] * 2)
-                    self.assertEqual(self.status(), {**RESET_KEYS, "Target": path, "Error": BAD_STATUS})
+                    if length < 260:
+                        self.assertEqual([r.path for r in server.requests], [path])
+                        self.assertEqual(self.log("FLOW")[1], "Target: " + url)
+                        self.assertEqual(self.log("ERROR"), [BAD_STATUS] * 2)
+                        self.assertEqual(self.status(), {**RESET_KEYS, "Target": path, "Error": BAD_STATUS})
+                    else:
+                        self.assertEqual(server.requests, [])
+                        self.assertEqual(self.log("ERROR"), [malformed])
+                        self.assertEqual(self.status(), {"Error": malformed})
                     self.assert_target(ABSENT)
         self.assert_nothing_started()
 

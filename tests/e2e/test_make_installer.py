@@ -117,6 +117,8 @@ class MakeInstallerTest(InstallerTestCase):
             (config_text(WebFile=self.url, WebFile64="https://localhost/files/package.exe"), [],
              "WebFile is fetched over plain HTTP"),
             (config_text(**{**self.pinned, "WebFile64Sha256": "0" * 63}), [], "Malformed WebFile64Sha256 value"),
+            (config_text(**{**self.pinned, "Retries": "11"}), [],
+             "Malformed Retries value in the configuration: '11' is not a number from 0 to 10"),
             (config_text(**{**self.pinned, "Caption": "x\rWebFile=http://evil/a.exe"}), [],
              "WebFile is fetched over plain HTTP without a pin (http://evil/a.exe)"),
             (pinned + "[note\r\nWebFile=http://evil/b.exe\r\n", [],

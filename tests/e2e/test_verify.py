@@ -10,7 +10,7 @@ import unittest
 
 from harness import Installer, config_text, entries, section_dict
 from installer_case import InstallerTestCase
-from wintools import make_package, wait_for_starts
+from wintools import make_package, stamp_as_given, wait_for_starts
 
 CAPTION = "Quillmoor Internet Security"
 SIGNER = "Quillmoor Test Signer"
@@ -91,7 +91,7 @@ class VerifyTest(InstallerTestCase):
         box's texts (None when no box came)."""
         keys = {self.location_key: self.server.url("/files/" + pathlib.Path(package).name), "Caption": CAPTION,
                 "CompanyNameShort": "Quillmoor", **({"progressbar": "0"} if silent else {}), **keys}
-        self.installer.stamp(config_text(**keys))
+        stamp_as_given(self.installer, config_text(**keys))
         if silent:
             self.installer.run()
             return None

@@ -14,6 +14,7 @@ from harness import BINARY_DIR
 TOOLS_DIR = BINARY_DIR / "tests" / "e2e" / "tools"
 PAYLOAD = TOOLS_DIR / "payload.exe"
 PAYLOAD_RECORD = "payload-started.txt"  # in the root of drive C, unless PAYLOAD_RECORD names another file
+STAMPCFG = BINARY_DIR / "tools" / "stampcfg" / "stampcfg.exe"
 
 
 def _decode(data):
@@ -64,6 +65,18 @@ def make_package(path, size):
     with open(path, "ab") as f:
         f.write(b"\0" * (size - image))
     return path
+
+
+def stamp_as_given(installer, config_text):
+    """Installer.stamp that also lets through a value the installer itself refuses (stampcfg's
+    --allow-malformed), so that a test can prove that refusal; returns the installer."""
+    config = installer.dir / (installer.path.stem + ".ini")
+    config.write_bytes(config_text.encode("cp1252"))
+    result = installer.prefix.wine([STAMPCFG, "--allow-unverified", "--allow-malformed", installer.path, config])
+    config.unlink()
+    if result.returncode != 0:
+        raise RuntimeError(f"stampcfg failed: {result.stdout!r} {result.stderr!r}")
+    return installer
 
 
 def _payload_records(prefix, record=None):

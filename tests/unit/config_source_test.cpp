@@ -76,4 +76,11 @@ TEST(ConfigSource, Resolution) {
   }
 }
 
+// The copy in the working folder takes the name alone: a "/" is a separator to the system too.
+TEST(ConfigSource, LocalPackageNameFollowsTheLastSeparator) {
+  for (const char* path : {"C:\\app\\64/pkg.exe", "C:\\app\\64\\pkg.exe", "C:\\app/64\\pkg.exe", "pkg.exe"}) {
+    EXPECT_EQ(LocalPackageName(path), "pkg.exe") << path;
+  }
+}
+
 }  // namespace

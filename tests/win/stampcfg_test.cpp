@@ -147,6 +147,9 @@ TEST_F(Stampcfg, FailuresEndWithTheirExitCodeAndSayWhy) {
   Write("local.ini", "[runtime]\r\nWebFile64=64\\package.exe\r\n");
   Write("unparsable.ini", "[runtime]\r\nWebFile64=http:/mirror.example/pkg/alt64.exe\r\nWebFile64Sha256=" +
                               std::string(64, 'a') + "\r\n");
+  Write("zero-byte.ini",
+        std::string("[runtime]\r\nWebFile64=https://mirror.example/pkg/alt64.exe\r\n") + '\0' + "WebFile=x");
+  Write("retries.ini", "[runtime]\r\nWebFile64=https://mirror.example/pkg/alt64.exe\r\nRetries=11\r\n");
   Write("text.exe", "MZ but nothing more");
   CopyOfSetup("locked.exe");
   // Open for reading and shared only for reading, as a running installer would be: stampcfg can
@@ -178,6 +181,11 @@ TEST_F(Stampcfg, FailuresEndWithTheirExitCodeAndSayWhy) {
        "WebFile64Mirror is an http:// URL that nothing pins; add WebFile64Sha256"},
       {"local location without a pin", Quote(Path("setup.exe")) + " " + Quote(Path("local.ini")), 7,
        "WebFile64 names a package beside the installer that nothing pins; add WebFile64Sha256"},
+      // What the installer would misread or refuse, whatever --allow-unverified says.
+      {"NUL byte", "--allow-unverified " + Quote(Path("setup.exe")) + " " + Quote(Path("zero-byte.ini")), 8,
+       "holds a NUL byte"},
+      {"malformed value", "--allow-unverified " + Quote(Path("setup.exe")) + " " + Quote(Path("retries.ini")), 8,
+       "Malformed Retries value in the configuration: '11' is not a number from 0 to 10"},
       {"location the installer cannot parse, with a hash",
        Quote(Path("setup.exe")) + " " + Quote(Path("unparsable.ini")), 7,
        "WebFile64 is no URL the installer can parse (it would fetch it over plain http); correct it"},

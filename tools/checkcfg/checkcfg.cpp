@@ -1,6 +1,6 @@
 // checkcfg: whether a configuration may be built into an installer, decided by the installer's own
-// code (its INI reader and its pinning rule), for tools/make-installer and the configure step. A
-// native program: it runs where the build runs.
+// code (its configuration rules, read as its INI reader reads the text, and its pinning rule), for
+// tools/make-installer and the configure step. A native program: it runs where the build runs.
 //
 //   checkcfg [--allow-unverified] < config.ini
 //
@@ -16,13 +16,12 @@
 #include <string>
 #include <vector>
 
+#include "app/config_rules.h"
+#include "app/config_text_rules.h"
 #include "app/package_checks.h"
-#include "framework/ascii.h"
 #include "util/profile_text.h"
 
 namespace {
-
-const char kSection[] = "runtime";
 
 struct Location {
   std::string key;
@@ -48,50 +47,36 @@ const char* KindName(const std::string& value) {
 // The first reason `text` cannot be built into an installer, "" when there is none; `locations`
 // gets what the summary reports.
 std::string Check(const std::string& text, bool allowUnverified, std::vector<Location>& locations) {
-  if (text.find('\0') != std::string::npos)
-    return "the configuration holds a NUL byte: the installer reads only the text before it";
-  const int sections = ProfileSectionCount(text, kSection);
-  if (sections == 0) return "the configuration has no [runtime] section";
-  // Which of two the reader takes is nothing to rely on.
-  if (sections > 1) return "the configuration has more than one [runtime] section";
-  const std::vector<std::string> keys = ProfileKeys(text, kSection);
-  for (size_t i = 0; i < keys.size(); ++i) {
-    for (size_t j = 0; j < i; ++j) {
-      if (EqualsIgnoreCaseAscii(keys[i], keys[j].c_str()))
-        return "the configuration sets " + keys[i] + " twice in [runtime]";
-    }
-  }
+  const ConfigTextVerdict verdict = JudgeConfigText(text);
+  if (!verdict.Accepted()) return verdict.refusal;
+  if (ProfileSectionCount(text, kConfigSection) == 0)
+    return std::string("the configuration has no [") + kConfigSection + "] section";
 
-  auto value = [&text](const std::string& key) { return ProfileValue(text, kSection, key); };
+  const ProfileTextLookup lookup(text);
   std::string names;
   bool anySet = false;
   for (const char* key : kLocationKeys) {
     Location location;
     location.key = key;
-    location.value = value(key);
+    location.value = lookup.Value(key);
     location.kind = KindName(location.value);
     location.pinned = IsLocationPinned(text, key);
-    const std::string hashKey = HashKeyFor(key);
-    const PackageChecks checks = ReadPackageChecks(hashKey, value(hashKey), value("RequireSignature"),
-                                                   value("SignerName"), value("SignerThumbprint"));
-    if (!checks.malformedKey.empty()) {
-      const bool flag = checks.malformedKey == "RequireSignature";
-      return MalformedValueText(checks.malformedKey) + ": '" + value(checks.malformedKey) + "' is not " +
-             (flag ? "0 or 1" : "64 hex digits");
-    }
+    std::string why;
+    const PackageChecks checks = ReadChecksFor(lookup, key, why);
+    if (!checks.malformedKey.empty()) return MalformedValueText(checks.malformedKey) + ": " + why;
     if (checks.hashConfigured) location.pins.push_back("SHA-256 " + FormatSha256(checks.expectedHash));
     if (checks.requireSignature) location.pins.push_back("signature required");
     if (!checks.signerName.empty()) location.pins.push_back("signer named '" + checks.signerName + "'");
     if (checks.thumbprintConfigured)
       location.pins.push_back("signer thumbprint " + FormatSha256(checks.signerThumbprint));
     // A mirror is only tried after its location, so it names no package by itself.
-    if (location.key.find("Mirror") == std::string::npos) {
+    if (location.key != kWebFileMirrorKey && location.key != kWebFile64MirrorKey) {
       names += (names.empty() ? "" : ", ") + location.key;
       anySet = anySet || !location.value.empty();
     }
     locations.push_back(location);
   }
-  if (!anySet) return "the configuration names no package in [runtime] (" + names + ")";
+  if (!anySet) return "the configuration names no package in [" + std::string(kConfigSection) + "] (" + names + ")";
 
   for (const Location& location : locations) {
     if (location.value.empty() || location.pinned || allowUnverified) continue;

@@ -1,12 +1,14 @@
 // stampcfg: replaces the embedded configuration of a built installer, so that a builder can ship
 // their own configuration without a compiler.
 //
-//   stampcfg [--allow-unverified] <installer.exe> <config.ini> [<output.exe>]
+//   stampcfg [--allow-unverified] [--allow-malformed] <installer.exe> <config.ini> [<output.exe>]
 //
 // The installer is copied to <output.exe> first when that is given, otherwise it is changed in
 // place. Resource "INI" 135 becomes the bytes of <config.ini> followed by one NUL. The text is
-// taken as it is: the installer's INI reader accepts CRLF and LF line ends alike. A configuration
-// whose package nothing pins (no SHA-256, no required signature) is refused unless
+// taken as it is: the installer's INI reader accepts CRLF and LF line ends alike. A text the
+// installer would refuse or misread is refused (app/config_text_rules.h); --allow-malformed lets
+// a value through that the installer refuses itself, so that a test can prove that refusal. A
+// configuration whose package nothing pins (no SHA-256, no required signature) is refused unless
 // --allow-unverified says so: an http:// URL (anyone on the path could choose what runs elevated),
 // a package beside the installer (anyone who can write there could), or a URL the installer cannot
 // parse (it would fetch it over plain http).
@@ -16,6 +18,8 @@
 #include <cstring>
 #include <string>
 
+#include "app/config_rules.h"
+#include "app/config_text_rules.h"
 #include "app/package_checks.h"
 #include "framework/error_text.h"
 #include "framework/handle.h"
@@ -32,6 +36,7 @@ enum ExitCode {
   kCopyFailed = 5,
   kUpdateFailed = 6,
   kUnpinned = 7,
+  kMalformed = 8,
 };
 
 // The language every resource of setup.rc carries. Under any other language the update would add
@@ -81,25 +86,36 @@ bool HasConfigResource(const char* path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool allow_unverified = argc > 1 && std::strcmp(argv[1], "--allow-unverified") == 0;
-  if (allow_unverified) {
-    --argc;
-    ++argv;
+  bool allow_unverified = false;
+  bool allow_malformed = false;
+  for (; argc > 1; --argc, ++argv) {
+    if (std::strcmp(argv[1], "--allow-unverified") == 0) {
+      allow_unverified = true;
+    } else if (std::strcmp(argv[1], "--allow-malformed") == 0) {
+      allow_malformed = true;
+    } else {
+      break;
+    }
   }
   if (argc < 3 || argc > 4) {
     std::fprintf(stderr,
-                 "usage: stampcfg [--allow-unverified] <installer.exe> <config.ini> [<output.exe>]\n"
+                 "usage: stampcfg [--allow-unverified] [--allow-malformed] <installer.exe> <config.ini>\n"
+                 "                [<output.exe>]\n"
                  "Replaces the installer's configuration (resource INI %d) with the text of\n"
                  "<config.ini>. With <output.exe> the installer is copied there first and left\n"
                  "unchanged; without it the installer itself is changed. A WebFile or WebFile64 (or\n"
                  "its mirror, WebFileMirror or WebFile64Mirror) that is an http:// URL or names a\n"
                  "package beside the installer needs its SHA-256 (WebFileSha256, WebFile64Sha256) or\n"
                  "a required signature, and one the installer cannot parse as a URL is refused,\n"
-                 "unless --allow-unverified is given.\n"
+                 "unless --allow-unverified is given. A value the installer refuses (it then refuses\n"
+                 "every run) is refused unless --allow-malformed is given, which serves to test that\n"
+                 "refusal and never to ship.\n"
                  "Exit codes: 0 done, 1 usage, 2 configuration unreadable, 3 installer unreadable,\n"
                  "4 installer not an executable, 5 copy failed, 6 resource update failed,\n"
-                 "7 package location not pinned.\n",
-                 IDR_CONFIG_INI);
+                 "7 package location not pinned, 8 configuration the installer would refuse or\n"
+                 "misread (a malformed value, a second [runtime] section, a key set twice, a NUL\n"
+                 "byte, a value of %d characters or more).\n",
+                 IDR_CONFIG_INI, static_cast<int>(kLongestConfigValue + 1));
     return kUsage;
   }
   const char* installer = argv[1];
@@ -111,16 +127,15 @@ int main(int argc, char** argv) {
   if (!ReadWholeFile(config_path, config))
     return Fail(kConfigUnreadable,
                 std::string("cannot read the configuration '") + config_path + "': " + SystemErrorText(GetLastError()));
-  if (config.find('\0') != std::string::npos)
-    std::fprintf(stderr,
-                 "stampcfg: warning: '%s' contains a NUL byte; the installer reads the "
-                 "text only up to it\n",
-                 config_path);
-  // What the installer reads: the text up to its first NUL.
-  const std::string read = config.substr(0, config.find('\0'));
+  const ConfigTextVerdict verdict = JudgeConfigText(config);
+  if (!verdict.Accepted() && !(allow_malformed && verdict.installerRefuses))
+    return Fail(kMalformed, std::string("'") + config_path + "' cannot be stamped: " + verdict.refusal);
+  if (!verdict.Accepted())
+    std::fprintf(stderr, "stampcfg: warning: %s; stamped as --allow-malformed asks; the installer will refuse it\n",
+                 verdict.refusal.c_str());
   bool unpinned = false;
   for (const char* key : kLocationKeys) {
-    const LocationPin pin = ClassifyLocationPin(read, key);
+    const LocationPin pin = ClassifyLocationPin(config, key);
     if (pin == LocationPin::kPinned) continue;
     unpinned = true;
     const std::string hashKey = HashKeyFor(key);

@@ -1,0 +1,27 @@
+// The names of the embedded configuration: its section and every key the installer reads, each
+// spelled here and nowhere else, so that the installer and the tools cannot look up different keys.
+#pragma once
+
+inline constexpr char kConfigSection[] = "runtime";
+
+// The package location a 32-bit and a 64-bit system reads, its second address (tried after the
+// first has failed) and the SHA-256 that pins both.
+inline constexpr char kWebFileKey[] = "WebFile";
+inline constexpr char kWebFile64Key[] = "WebFile64";
+inline constexpr char kWebFileMirrorKey[] = "WebFileMirror";
+inline constexpr char kWebFile64MirrorKey[] = "WebFile64Mirror";
+inline constexpr char kWebFileSha256Key[] = "WebFileSha256";
+inline constexpr char kWebFile64Sha256Key[] = "WebFile64Sha256";
+
+inline constexpr char kCaptionKey[] = "Caption";
+inline constexpr char kCompanyNameShortKey[] = "CompanyNameShort";
+inline constexpr char kParametersKey[] = "parameters";
+inline constexpr char kProgressbarKey[] = "progressbar";
+inline constexpr char kRequireSignatureKey[] = "RequireSignature";
+inline constexpr char kSignerNameKey[] = "SignerName";
+inline constexpr char kSignerThumbprintKey[] = "SignerThumbprint";
+inline constexpr char kRetriesKey[] = "Retries";
+
+// The location keys a configuration names packages with, mirrors included; every rule on locations
+// applies to each.
+inline constexpr const char* kLocationKeys[] = {kWebFileKey, kWebFile64Key, kWebFileMirrorKey, kWebFile64MirrorKey};

@@ -1,0 +1,79 @@
+// The rules every configuration value is judged by, in one place: the installer applies them to
+// what the system's INI reader gives for the extracted file, the tools (checkcfg, stampcfg) to what
+// util/profile_text.h gives for the text, so a configuration the tools accept is one the installer
+// runs.
+#pragma once
+
+#include <string>
+
+#include "app/config_keys.h"
+#include "app/package_checks.h"
+
+// A value of this length or longer is malformed: the system's reader would have to be trusted to
+// hand it over whole, and the installer's paths and texts are sized for less.
+constexpr size_t kLongestConfigValue = 259;
+
+struct RuntimeConfig {
+  std::string location;          // package URL (QA-rewritten) or local full path; see SourceKind
+  std::string caption;           // "Caption": the product's display name
+  std::string companyNameShort;  // "CompanyNameShort": the short vendor name
+  std::string parameters;        // "parameters": command line for the downloaded package
+  int showUI = 0;                // "progressbar" (default 1); 0 until the configuration is read
+  std::string qaVersion;         // the version in a QA URL; empty unless QA mode applies to a URL
+  PackageChecks checks;          // "WebFileSha256" or "WebFile64Sha256" (as the location key),
+                                 // "RequireSignature", "SignerName", "SignerThumbprint"; its
+                                 // malformedKey names the first malformed key of any kind
+  int retries = 0;               // "Retries": further attempts of a failed transfer (0 to 10)
+  std::string mirror;            // "WebFileMirror" or "WebFile64Mirror" (QA-rewritten); "" for none
+};
+
+// Where the rules read from: the value of a key of section "runtime" as a reader gives it, "" when
+// absent. The installer's reader may cut a value, but only past kLongestConfigValue characters.
+class ConfigLookup {
+public:
+  virtual std::string Value(const char* key) const = 0;
+
+protected:
+  ~ConfigLookup() = default;
+};
+
+// The tools' reader: `text` (which must outlive it) as util/profile_text.h reads it.
+class ProfileTextLookup final : public ConfigLookup {
+public:
+  explicit ProfileTextLookup(const std::string& text) : text_(text) {}
+  std::string Value(const char* key) const override;
+
+private:
+  const std::string& text_;
+};
+
+// The configuration as the rules read it, or the first key whose value cannot be used.
+struct ConfigJudgement {
+  RuntimeConfig config;  // location and mirror as configured (no QA rewrite, no local path yet)
+  std::string why;       // why the malformed key's value cannot be used ("" when every value can)
+
+  const std::string& MalformedKey() const { return config.checks.malformedKey; }
+};
+
+// Reads and judges every key a system of that bitness reads, in this order: the location
+// (kWebFile64Key on a 64-bit system, else kWebFileKey), Caption, CompanyNameShort, parameters,
+// progressbar, the package checks (ReadChecksFor), Retries, the mirror. Malformed: any value of
+// more than kLongestConfigValue characters; a location that is no URL (IsHttpLocation) and holds
+// ".." or ":" (the package beside the installer must lie in its folder, and its copy in the working
+// folder must stay there); Retries other than "" or 0 to 10; a mirror that is set and no http:// or
+// https:// URL; the checks' own rules (ReadPackageChecks). A malformed value leaves the others read.
+ConfigJudgement JudgeConfig(const ConfigLookup& lookup, bool is64Bit);
+
+// The package checks that pin `locationKey` (one of kLocationKeys): HashKeyFor(locationKey),
+// RequireSignature, SignerName and SignerThumbprint, judged by ReadPackageChecks and by length;
+// `why` says why the malformed key's value cannot be used.
+PackageChecks ReadChecksFor(const ConfigLookup& lookup, const std::string& locationKey, std::string& why);
+
+// The location key and the mirror key a system of that bitness reads.
+const char* LocationKeyFor(bool is64Bit);
+const char* MirrorKeyFor(bool is64Bit);
+
+// The integer the system's INI reader makes of "progressbar": leading white space and a sign
+// skipped, a "0x" prefix read as hexadecimal, the digits up to the first other character (none: 0);
+// `fallback` when the value is empty.
+int ProfileInteger(const std::string& value, int fallback);

@@ -1,0 +1,47 @@
+#include "app/config_text_rules.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/config_rules.h"
+#include "framework/ascii.h"
+#include "util/profile_text.h"
+
+namespace {
+ConfigTextVerdict Refuse(std::string key, std::string refusal, bool installerRefuses = false) {
+  return {std::move(key), std::move(refusal), installerRefuses};
+}
+}  // namespace
+
+ConfigTextVerdict JudgeConfigText(const std::string& text) {
+  if (text.find('\0') != std::string::npos)
+    return Refuse("", "the configuration holds a NUL byte: the installer reads only the text before it");
+  // Which of two the reader takes is nothing to rely on.
+  if (ProfileSectionCount(text, kConfigSection) > 1)
+    return Refuse("", std::string("the configuration has more than one [") + kConfigSection + "] section");
+  const std::vector<std::string> keys = ProfileKeys(text, kConfigSection);
+  for (size_t i = 0; i < keys.size(); ++i) {
+    for (size_t j = 0; j < i; ++j) {
+      if (EqualsIgnoreCaseAscii(keys[i], keys[j].c_str()))
+        return Refuse(keys[i], "the configuration sets " + keys[i] + " twice in [" + kConfigSection + "]");
+    }
+  }
+
+  const ProfileTextLookup lookup(text);
+  for (const bool is64Bit : {true, false}) {
+    const ConfigJudgement judgement = JudgeConfig(lookup, is64Bit);
+    if (!judgement.MalformedKey().empty())
+      return Refuse(judgement.MalformedKey(), MalformedValueText(judgement.MalformedKey()) + ": " + judgement.why,
+                    true);
+  }
+  for (const std::string& key : keys) {
+    const size_t length = lookup.Value(key.c_str()).size();
+    if (length > kLongestConfigValue) {
+      return Refuse(key, "the value of " + key + " is " + std::to_string(length) +
+                             " characters long; the installer's reader takes at most " +
+                             std::to_string(kLongestConfigValue));
+    }
+  }
+  return ConfigTextVerdict();
+}
