@@ -12,6 +12,7 @@
 #include "framework/resources.h"
 #include "framework/url.h"
 #include "probes/version_probes.h"
+#include "records/failure_report.h"
 #include "records/records.h"
 #include "res/resource.h"
 #include "util/file_version.h"
@@ -61,9 +62,11 @@ bool IsDownloadUrl(const std::string& url) {
          (service == AFX_INET_SERVICE_HTTP || service == AFX_INET_SERVICE_HTTPS);
 }
 
+// Always shown: the UI setting is not known yet.
 void Report(const std::string& text) {
-  LogEvent(text, LOG_ERROR);
-  AfxMessageBox(text.c_str(), MB_OK);
+  FailureReport report;
+  report.logText = report.message = text;
+  ReportFailure(report);
 }
 
 void ReportUnusableFile(const char* what, const std::string& fileName) {
