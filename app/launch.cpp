@@ -44,12 +44,12 @@ bool PassesChecks(HANDLE package, const std::string& path, const Sha256Digest& w
 }
 }  // namespace
 
-BOOL PrepareShellStart(const char* verb, const std::string& file, const std::string& parameters,
+bool PrepareShellStart(const char* verb, const std::string& file, const std::string& parameters,
                        const std::string& directory, bool silent, ShellStart& start) {
   const LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMachineProgramClass, 0, KEY_READ, start.classKey.put());
   if (opened != ERROR_SUCCESS) {
     SetLastError(static_cast<DWORD>(opened));
-    return FALSE;
+    return false;
   }
   start.verb = verb;
   start.file = file;
@@ -67,20 +67,20 @@ BOOL PrepareShellStart(const char* verb, const std::string& file, const std::str
   start.info.lpParameters = start.parameters.c_str();
   start.info.lpDirectory = start.directory.empty() ? nullptr : start.directory.c_str();
   start.info.nShow = SW_SHOW;
-  return TRUE;
+  return true;
 }
 
-BOOL StartThroughShell(const char* verb, const std::string& file, const std::string& parameters,
+bool StartThroughShell(const char* verb, const std::string& file, const std::string& parameters,
                        const std::string& directory, bool silent, HWND owner) {
   ShellStart start;
   if (!PrepareShellStart(verb, file, parameters, directory, silent, start)) {
     LogShellFailure(file);
-    return FALSE;
+    return false;
   }
   start.info.hwnd = owner;
-  if (ShellExecuteExA(&start.info)) return TRUE;
+  if (ShellExecuteExA(&start.info)) return true;
   LogShellFailure(file);
-  return FALSE;
+  return false;
 }
 
 BOOL RunElevated(HWND owner, const char* file, const char* parameters, const char* directory, bool silent) {
@@ -88,39 +88,39 @@ BOOL RunElevated(HWND owner, const char* file, const char* parameters, const cha
                            directory != nullptr ? directory : "", silent, owner);
 }
 
-BOOL StartWithOpen(const std::string& path, const std::string& parameters, const std::string& directory, bool silent) {
+bool StartWithOpen(const std::string& path, const std::string& parameters, const std::string& directory, bool silent) {
   return StartThroughShell("open", path, parameters, directory, silent);
 }
 
-BOOL LaunchDownloadedPackage(DownloadedPackage package, const RuntimeConfig& config, const std::string& directory) {
+bool LaunchDownloadedPackage(DownloadedPackage package, const RuntimeConfig& config, const std::string& directory) {
   const std::string& targetPath = package.path;
   if (HasWrongFormatMarker(targetPath)) {
     LogFailure("Wrong file format: " + targetPath);
-    return FALSE;
+    return false;
   }
   // Held until the shell has started it: what is checked below is what is started.
   if (!package.held) {
     LogFailure("Package could not be held for its checks: " + targetPath + " (" + SystemErrorText(package.holdError) +
                ")");
-    return FALSE;
+    return false;
   }
   if (IsTooSmallToRun(GetFileSize(package.held.get(), nullptr))) {
     package.held.reset();
     std::string message;
     AfxFormatString1(message, IDS_NOT_YET_AVAILABLE, config.caption.c_str());
     Refuse("Too small size detected to execute " + targetPath, message, config);
-    return FALSE;
+    return false;
   }
   if (!PassesChecks(package.held.get(), targetPath, package.sha256, "download",
                     "The downloaded installer of " + config.caption +
                         " did not pass verification and has been deleted. Please, try later.",
                     config)) {
-    return FALSE;
+    return false;
   }
 
   LogEvent("Attempting to run " + targetPath, LOG_FLOW);
   const bool silent = config.showUI == 0;
-  const BOOL started = HasKnownFolderApi() ? RunElevated(nullptr, targetPath.c_str(), config.parameters.c_str(),
+  const bool started = HasKnownFolderApi() ? RunElevated(nullptr, targetPath.c_str(), config.parameters.c_str(),
                                                          directory.c_str(), silent)
                                            : StartWithOpen(targetPath, config.parameters, directory, silent);
   RecordStatus("Attempted to run downloaded file", "true");

@@ -20,7 +20,7 @@
 // only); it stays held until the shell has started it, and one the download could not hold again
 // is refused. A package whose bytes are not those the download wrote, or that fails the configured
 // hash or signature check, is deleted. TRUE when the shell started it.
-BOOL LaunchDownloadedPackage(DownloadedPackage package, const RuntimeConfig& config, const std::string& directory);
+bool LaunchDownloadedPackage(DownloadedPackage package, const RuntimeConfig& config, const std::string& directory);
 
 // The package beside the installer (`sourcePath`): copied to `targetPath` in the working folder
 // (`directory`) while the source is held against writers, then held, hashed and checked as a
@@ -52,16 +52,16 @@ struct ShellStart {
 // Fills `start` for `verb` on `file` with `parameters`, `directory` as the working directory
 // (empty: none), no owner window and SW_SHOW; the shell shows its own error unless `silent`.
 // FALSE, with the system's error as the last error, when the machine's class key cannot be opened.
-BOOL PrepareShellStart(const char* verb, const std::string& file, const std::string& parameters,
+bool PrepareShellStart(const char* verb, const std::string& file, const std::string& parameters,
                        const std::string& directory, bool silent, ShellStart& start);
 
 // PrepareShellStart, then ShellExecuteExA with `owner` as the owner window. A failure leaves an
 // ERROR entry through LogShellFailure. TRUE when the shell started the file.
-BOOL StartThroughShell(const char* verb, const std::string& file, const std::string& parameters,
+bool StartThroughShell(const char* verb, const std::string& file, const std::string& parameters,
                        const std::string& directory, bool silent, HWND owner = nullptr);
 
 // StartThroughShell with "open".
-BOOL StartWithOpen(const std::string& path, const std::string& parameters, const std::string& directory, bool silent);
+bool StartWithOpen(const std::string& path, const std::string& parameters, const std::string& directory, bool silent);
 
 // The ERROR entry for a shell that could not start `path`, with the system's reason: the thread's
 // last error, so call it right after the failed call.

@@ -74,15 +74,10 @@ BodySize QueryNumber(HINTERNET request, DWORD query) {
   return number;
 }
 
-std::string Formatted(UINT stringId, const std::string& first) {
+// String `stringId` with `first` as "%1" and `second`, when given, as "%2".
+std::string Formatted(UINT stringId, const std::string& first, const char* second = nullptr) {
   std::string text;
-  AfxFormatString1(text, stringId, first.c_str());
-  return text;
-}
-
-std::string Formatted(UINT stringId, const std::string& first, const std::string& second) {
-  std::string text;
-  AfxFormatString2(text, stringId, first.c_str(), second.c_str());
+  AfxFormatString2(text, stringId, first.c_str(), second);
   return text;
 }
 }  // namespace
@@ -176,9 +171,9 @@ DownloadEngine::AttemptOutcome DownloadEngine::RunAttempt(ParsedUrl& address) {
 
 bool DownloadEngine::WaitBeforeAttempt(const AttemptOutcome& failed, uint32_t seconds, int attempt, int attempts) {
   // "2 of 4" in the words of string 117.
-  const std::string count = Formatted(IDS_BYTES_OF, FormatText("%d", attempt), FormatText("%d", attempts));
+  const std::string count = Formatted(IDS_BYTES_OF, FormatText("%d", attempt), FormatText("%d", attempts).c_str());
   screen_.ShowStatus(Formatted(failed.exit == AttemptOutcome::kHttpStatus ? IDS_RETRY_SERVER : IDS_RETRY_CONNECTION,
-                               FormatText("%u", seconds), count));
+                               FormatText("%u", seconds), count.c_str()));
   // By the clock, not by counting sleeps: a sleep lasts at least as long as asked, often a timer
   // tick longer, and the forty sleeps of a 2-second wait add that up.
   const DWORD started = GetTickCount();
@@ -291,8 +286,8 @@ DownloadEngine::AttemptOutcome DownloadEngine::StartWholeBody(BodySize& size) {
   long error = 0;
   if (transfer_.Position() != 0 && !transfer_.Restart(error)) return ErrorFailure(IDS_ERR_DOWNLOAD, error);
   transfer_.RememberWholeAnswer(
-      ChooseValidator(QueryText(request, HTTP_QUERY_ETAG), QueryText(request, HTTP_QUERY_LAST_MODIFIED)),
-      size.known, size.bytes);
+      ChooseValidator(QueryText(request, HTTP_QUERY_ETAG), QueryText(request, HTTP_QUERY_LAST_MODIFIED)), size.known,
+      size.bytes);
   return AttemptOutcome{};
 }
 

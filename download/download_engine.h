@@ -38,8 +38,8 @@ protected:
 // How a download ended.
 struct DownloadResult {
   enum class Outcome { kDownloaded, kStopped, kFailed } outcome = Outcome::kStopped;
-  std::string errorText;       // kFailed: the text the error exit logged, for the user
-  DownloadedPackage package;   // kDownloaded: the package, held
+  std::string errorText;      // kFailed: the text the error exit logged, for the user
+  DownloadedPackage package;  // kDownloaded: the package, held
 };
 
 class DownloadEngine {

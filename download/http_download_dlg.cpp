@@ -40,32 +40,10 @@ BOOL CHttpDownloadDlg::OnInitDialog() {
   }
   LogEvent("Target: " + request_.url->text, LOG_FLOW);
 
-  const std::string& targetPath = request_.targetPath;
-  if (GetFileAttributesA(targetPath.c_str()) != INVALID_FILE_ATTRIBUTES) {
-    std::string question;
-    AfxFormatString1(question, IDS_FILE_EXISTS, targetPath.c_str());
-    if (IsSilent() || AfxMessageBox(question.c_str(), MB_YESNO) != IDYES) {
-      FailureReport report;
-      report.logText = "The file we are downloading already exists!";
-      ReportFailure(report);
-      EndWithCancel();
-      return TRUE;
-    }
-    RecordStatus("Started", "1");
-  }
-
-  engine_ = std::make_unique<DownloadEngine>(request_, *this, InternetStatusThunk);
-  const DWORD openError = engine_->CreateTarget();
-  if (openError != 0) {
-    FailureReport report;
-    AfxFormatString1(report.logText, IDS_ERR_OPEN_TARGET, FormatText("%d", static_cast<int>(openError)).c_str());
-    report.message = report.logText;
-    report.silent = IsSilent();
-    ReportFailure(report);
+  if (!MayWriteTarget()) {
     EndWithCancel();
     return TRUE;
   }
-
   m_wndFileLine.SetWindowText(FileLine().c_str());
 
   CWinThread* worker = AfxBeginThread(DownloadWorkerProc, this, THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED);
@@ -78,6 +56,29 @@ BOOL CHttpDownloadDlg::OnInitDialog() {
   m_pWorkerThread->ResumeThread();
   HideWhenSilent();
   return TRUE;
+}
+
+bool CHttpDownloadDlg::MayWriteTarget() {
+  const std::string& targetPath = request_.targetPath;
+  FailureReport report;
+  report.silent = IsSilent();
+  if (GetFileAttributesA(targetPath.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    std::string question;
+    AfxFormatString1(question, IDS_FILE_EXISTS, targetPath.c_str());
+    if (IsSilent() || AfxMessageBox(question.c_str(), MB_YESNO) != IDYES) {
+      report.logText = "The file we are downloading already exists!";
+      ReportFailure(report);
+      return false;
+    }
+    RecordStatus("Started", "1");
+  }
+  engine_ = std::make_unique<DownloadEngine>(request_, *this, InternetStatusThunk);
+  const DWORD openError = engine_->CreateTarget();
+  if (openError == 0) return true;
+  AfxFormatString1(report.logText, IDS_ERR_OPEN_TARGET, FormatText("%d", static_cast<int>(openError)).c_str());
+  report.message = report.logText;
+  ReportFailure(report);
+  return false;
 }
 
 std::string CHttpDownloadDlg::FileLine() const {

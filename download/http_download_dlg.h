@@ -50,6 +50,9 @@ private:
   void HideWhenSilent();
   bool IsSilent() const { return request_.showUI == 0; }
   void EndWithCancel() { EndDialog(IDCANCEL); }
+  // Asks before an existing file is replaced (silent: never), then makes the engine and its
+  // target file; false, reported, when the download is not to go on.
+  bool MayWriteTarget();
   // The file line: the display name, or for a QA URL the file name and the QA version.
   std::string FileLine() const;
 
