@@ -1,6 +1,7 @@
 #include "app/config_rules.h"
 
 #include <cstdint>
+#include <optional>
 
 #include "app/config_source.h"
 #include "download/retry_rules.h"
@@ -38,11 +39,10 @@ private:
 
 // An http:// or https:// URL the download can request: a mirror must be one.
 bool IsDownloadUrl(const std::string& url) {
-  uint32_t service = 0;
-  std::string server, object;
-  uint16_t port = 0;
-  return IsHttpLocation(url) && AfxParseURL(url.c_str(), service, server, object, port) &&
-         (service == AFX_INET_SERVICE_HTTP || service == AFX_INET_SERVICE_HTTPS);
+  if (!IsHttpLocation(url)) return false;
+  const std::optional<ParsedUrl> parsed = ParseDownloadUrl(url);
+  return parsed && parsed->text == url &&
+         (parsed->parts.service == AFX_INET_SERVICE_HTTP || parsed->parts.service == AFX_INET_SERVICE_HTTPS);
 }
 
 // A package beside the installer is copied into the working folder under the name after its last

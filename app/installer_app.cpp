@@ -2,8 +2,6 @@
 
 #include <stdlib.h>
 
-#include <utility>
-
 #include "app/admin_message.h"
 #include "app/config_source.h"
 #include "app/flag_command_line_info.h"
@@ -13,6 +11,7 @@
 #include "framework/format.h"
 #include "framework/handle.h"
 #include "framework/resources.h"
+#include "framework/url.h"
 #include "probes/logged_on_user.h"
 #include "probes/version_class.h"
 #include "probes/version_probes.h"
@@ -24,6 +23,20 @@ const char kLogBanner[] = "***************************Lodestep******************
 constexpr DWORD kLogSizeLimit = 100000;
 constexpr UINT WM_TRAY_NOTIFY = WM_APP + 10;
 constexpr UINT kBalloonTimeoutSeconds = 10;
+
+// Everything the download needs, taken from the configuration once.
+DownloadRequest BuildDownloadRequest(const RuntimeConfig& config, int sourceKind, const std::string& targetPath) {
+  DownloadRequest request;
+  request.url = ParseDownloadUrl(config.location);
+  if (!config.mirror.empty()) request.mirror = ParseDownloadUrl(config.mirror);
+  request.retries = config.retries;
+  request.targetPath = targetPath;
+  request.displayName = config.caption;
+  request.sourceKind = sourceKind;
+  request.showUI = config.showUI;
+  request.qaVersion = config.qaVersion;
+  return request;
+}
 }  // namespace
 
 CInstallerApp::CInstallerApp() = default;
@@ -60,7 +73,7 @@ void CInstallerApp::WriteLogBannerAndTrim() {
 
 void CInstallerApp::StartLocalPackage() {
   LogEvent("Working folder: " + m_workFolder.Folder(), LOG_FLOW);
-  if (!ConfirmPackageChecks(m_config)) return;
+  if (!ConfirmPackageChecks(m_config, PackageSource::kBesideInstaller)) return;
   const std::string parameters = m_strAcValue.empty() ? std::string() : "/ac " + m_strAcValue;
   const std::string name = LocalPackageName(m_config.location);
   if (LaunchLocalPackage(m_config.location, m_workFolder.FilePath(name), parameters, m_config, m_workFolder.Path())) {
@@ -124,22 +137,13 @@ void CInstallerApp::Run() {
 void CInstallerApp::DownloadAndLaunch(int sourceKind) {
   // Refused here, after the status section was cleared so that the "Error" key stays, and before
   // anything is requested.
-  if (!ConfirmPackageChecks(m_config)) return;
+  if (!ConfirmPackageChecks(m_config, PackageSource::kDownload)) return;
 
   LogEvent("Working folder: " + m_workFolder.Folder(), LOG_FLOW);
-  CHttpDownloadDlg dialog;
-  dialog.m_nSourceKind = sourceKind;
-  dialog.m_strSourceUrl = m_config.location;
-  dialog.m_strDisplayName = m_config.caption;
-  dialog.m_nShowUI = m_config.showUI;
-  dialog.m_strQaVersion = m_config.qaVersion;
-  dialog.m_pTrayIcon = &m_trayIcon;
-  dialog.m_nRetries = m_config.retries;
-  dialog.m_strMirrorUrl = m_config.mirror;
-
   // A fresh folder: nothing can lie at the target's name yet.
-  const std::string targetPath = m_workFolder.FilePath("~" + m_strAppName + ".exe");
-  dialog.m_strTargetPath = targetPath;
+  const DownloadRequest request =
+      BuildDownloadRequest(m_config, sourceKind, m_workFolder.FilePath("~" + m_strAppName + ".exe"));
+  CHttpDownloadDlg dialog(request, &m_trayIcon);
 
   m_hSmallIcon.reset(static_cast<HICON>(LoadImageA(m_hInstance, MAKEINTRESOURCEA(IDI_TRAY), IMAGE_ICON,
                                                    GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0)));
@@ -152,8 +156,7 @@ void CInstallerApp::DownloadAndLaunch(int sourceKind) {
   RecordStatus("Downloaded", "");
   RecordStatus("Attempted to run downloaded file", "");
 
-  if (dialog.DoModal() == IDOK && LaunchDownloadedPackage(targetPath, std::move(dialog.m_heldTarget),
-                                                          dialog.m_writtenSha256, m_config, m_workFolder.Path())) {
+  if (dialog.DoModal() == IDOK && LaunchDownloadedPackage(dialog.TakePackage(), m_config, m_workFolder.Path())) {
     m_workFolder.MarkStarted();
   }
   m_trayIcon.DeleteTrayIcon();

@@ -1,13 +1,12 @@
 #include "app/launch.h"
 
-#include <utility>
-
 #include "app/held_package.h"
 #include "app/package_checks.h"
 #include "framework/error_text.h"
 #include "framework/handle.h"
 #include "framework/resources.h"
 #include "probes/version_probes.h"
+#include "records/failure_report.h"
 #include "records/records.h"
 #include "res/resource.h"
 
@@ -17,9 +16,21 @@ const char kMachineProgramClass[] = "Software\\Classes\\exefile";
 
 // The ERROR entry and the status key "Error" get `logText`; the user, unless silent, `message`.
 void Refuse(const std::string& logText, const std::string& message, const RuntimeConfig& config) {
-  LogEvent(logText, LOG_ERROR);
-  RecordStatus("Error", logText);
-  if (config.showUI != 0) MessageBoxA(nullptr, message.c_str(), config.caption.c_str(), kRefusalMessageStyle);
+  FailureReport report;
+  report.logText = logText;
+  report.statusKey = "Error";
+  report.message = message;
+  report.silent = config.showUI == 0;
+  report.caption = config.caption.c_str();
+  report.style = kRefusalMessageStyle;
+  ReportFailure(report);
+}
+
+// An ERROR entry that nothing else accompanies.
+void LogFailure(const std::string& text) {
+  FailureReport report;
+  report.logText = text;
+  ReportFailure(report);
 }
 
 // The held package's checks; a refused package is deleted and the refusal reported.
@@ -33,12 +44,12 @@ bool PassesChecks(HANDLE package, const std::string& path, const Sha256Digest& w
 }
 }  // namespace
 
-BOOL PrepareShellStart(const char* verb, const std::string& file, const std::string& parameters,
-                       const std::string& directory, ShellStart& start) {
+bool PrepareShellStart(const char* verb, const std::string& file, const std::string& parameters,
+                       const std::string& directory, bool silent, ShellStart& start) {
   const LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMachineProgramClass, 0, KEY_READ, start.classKey.put());
   if (opened != ERROR_SUCCESS) {
     SetLastError(static_cast<DWORD>(opened));
-    return FALSE;
+    return false;
   }
   start.verb = verb;
   start.file = file;
@@ -47,71 +58,71 @@ BOOL PrepareShellStart(const char* verb, const std::string& file, const std::str
   start.info = {};
   start.info.cbSize = sizeof start.info;
   // The caller ends soon after: the start must be complete when ShellExecuteExA returns. A failure
-  // is logged, never shown: a box would hold a silent run.
-  start.info.fMask = SEE_MASK_CLASSKEY | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+  // is always logged, and shown by the shell unless silent: a box would hold a silent run, while
+  // an interactive one has nothing else left on the screen to say it.
+  start.info.fMask = SEE_MASK_CLASSKEY | SEE_MASK_NOASYNC | (silent ? SEE_MASK_FLAG_NO_UI : 0);
   start.info.hkeyClass = start.classKey.get();
   start.info.lpVerb = start.verb.c_str();
   start.info.lpFile = start.file.c_str();
   start.info.lpParameters = start.parameters.c_str();
   start.info.lpDirectory = start.directory.empty() ? nullptr : start.directory.c_str();
   start.info.nShow = SW_SHOW;
-  return TRUE;
+  return true;
 }
 
-BOOL StartThroughShell(const char* verb, const std::string& file, const std::string& parameters,
-                       const std::string& directory, HWND owner) {
+bool StartThroughShell(const char* verb, const std::string& file, const std::string& parameters,
+                       const std::string& directory, bool silent, HWND owner) {
   ShellStart start;
-  if (!PrepareShellStart(verb, file, parameters, directory, start)) {
+  if (!PrepareShellStart(verb, file, parameters, directory, silent, start)) {
     LogShellFailure(file);
-    return FALSE;
+    return false;
   }
   start.info.hwnd = owner;
-  if (ShellExecuteExA(&start.info)) return TRUE;
+  if (ShellExecuteExA(&start.info)) return true;
   LogShellFailure(file);
-  return FALSE;
+  return false;
 }
 
-BOOL RunElevated(HWND owner, const char* file, const char* parameters, const char* directory) {
+BOOL RunElevated(HWND owner, const char* file, const char* parameters, const char* directory, bool silent) {
   return StartThroughShell("runas", file, parameters != nullptr ? parameters : "",
-                           directory != nullptr ? directory : "", owner);
+                           directory != nullptr ? directory : "", silent, owner);
 }
 
-BOOL StartWithOpen(const std::string& path, const std::string& parameters, const std::string& directory) {
-  return StartThroughShell("open", path, parameters, directory);
+bool StartWithOpen(const std::string& path, const std::string& parameters, const std::string& directory, bool silent) {
+  return StartThroughShell("open", path, parameters, directory, silent);
 }
 
-BOOL LaunchDownloadedPackage(const std::string& targetPath, UniqueHandle held, const Sha256Digest& written,
-                             const RuntimeConfig& config, const std::string& directory) {
+bool LaunchDownloadedPackage(DownloadedPackage package, const RuntimeConfig& config, const std::string& directory) {
+  const std::string& targetPath = package.path;
   if (HasWrongFormatMarker(targetPath)) {
-    LogEvent("Wrong file format: " + targetPath, LOG_ERROR);
-    return FALSE;
+    LogFailure("Wrong file format: " + targetPath);
+    return false;
   }
   // Held until the shell has started it: what is checked below is what is started.
-  UniqueHandle package = held ? std::move(held) : HoldPackage(targetPath);
-  if (!package) {
-    const DWORD error = GetLastError();
-    LogEvent("Package could not be held for its checks: " + targetPath + " (" + SystemErrorText(error) + ")",
-             LOG_ERROR);
-    return FALSE;
+  if (!package.held) {
+    LogFailure("Package could not be held for its checks: " + targetPath + " (" + SystemErrorText(package.holdError) +
+               ")");
+    return false;
   }
-  if (IsTooSmallToRun(GetFileSize(package.get(), nullptr))) {
-    package.reset();
+  if (IsTooSmallToRun(GetFileSize(package.held.get(), nullptr))) {
+    package.held.reset();
     std::string message;
     AfxFormatString1(message, IDS_NOT_YET_AVAILABLE, config.caption.c_str());
     Refuse("Too small size detected to execute " + targetPath, message, config);
-    return FALSE;
+    return false;
   }
-  if (!PassesChecks(package.get(), targetPath, written, "download",
+  if (!PassesChecks(package.held.get(), targetPath, package.sha256, "download",
                     "The downloaded installer of " + config.caption +
                         " did not pass verification and has been deleted. Please, try later.",
                     config)) {
-    return FALSE;
+    return false;
   }
 
   LogEvent("Attempting to run " + targetPath, LOG_FLOW);
-  const BOOL started = HasKnownFolderApi()
-                           ? RunElevated(nullptr, targetPath.c_str(), config.parameters.c_str(), directory.c_str())
-                           : StartWithOpen(targetPath, config.parameters, directory);
+  const bool silent = config.showUI == 0;
+  const bool started = HasKnownFolderApi() ? RunElevated(nullptr, targetPath.c_str(), config.parameters.c_str(),
+                                                         directory.c_str(), silent)
+                                           : StartWithOpen(targetPath, config.parameters, directory, silent);
   RecordStatus("Attempted to run downloaded file", "true");
   return started;
 }
@@ -134,7 +145,7 @@ BOOL LaunchLocalPackage(const std::string& sourcePath, const std::string& target
   if (!PassesChecks(package.get(), targetPath, written, "copy", notStarted + "it did not pass verification.", config)) {
     return FALSE;
   }
-  const BOOL started = StartWithOpen(targetPath, parameters, directory);
+  const BOOL started = StartWithOpen(targetPath, parameters, directory, config.showUI == 0);
   RecordStatus("Attempted to run local file", "true");
   return started;
 }
@@ -143,12 +154,13 @@ void LogShellFailure(const std::string& path) {
   // The shell's own answer is no system error number (31 is "no association", not error 31).
   const DWORD error = GetLastError();
   const std::string reason = error != 0 ? SystemErrorText(error) : "no reason given";
-  LogEvent("Package could not be started: " + path + " (" + reason + ")", LOG_ERROR);
+  LogFailure("Package could not be started: " + path + " (" + reason + ")");
 }
 
-BOOL ConfirmPackageChecks(const RuntimeConfig& config) {
-  if (config.checks.malformedKey.empty()) return TRUE;
+bool ConfirmPackageChecks(const RuntimeConfig& config, PackageSource source) {
+  if (config.checks.malformedKey.empty()) return true;
+  const char* refused = source == PackageSource::kBesideInstaller ? " cannot be installed" : " cannot be downloaded";
   Refuse(MalformedValueText(config.checks.malformedKey),
-         config.caption + " cannot be downloaded: this installer is not configured correctly.", config);
-  return FALSE;
+         config.caption + refused + ": this installer is not configured correctly.", config);
+  return false;
 }

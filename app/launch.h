@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/runtime_config.h"
+#include "download/downloaded_package.h"
 #include "framework/handle.h"
 #include "util/sha256.h"
 
@@ -15,12 +16,11 @@
 // working folder) as its working directory, elevated ("runas") where the known-folder API exists
 // and with "open" elsewhere. Every outcome, a failed start too, is logged; the start and every
 // refusal are recorded in the status file. A refusal is also shown to the user unless the
-// configuration is silent. `held` is the file as the download left it held (shared for reading
-// only); when invalid, the file is held here. It stays held until the shell has started it. A
-// package whose bytes are not those the download wrote (`written`), or that fails the configured
+// configuration is silent. `package` is the file as the download left it held (shared for reading
+// only); it stays held until the shell has started it, and one the download could not hold again
+// is refused. A package whose bytes are not those the download wrote, or that fails the configured
 // hash or signature check, is deleted. TRUE when the shell started it.
-BOOL LaunchDownloadedPackage(const std::string& targetPath, UniqueHandle held, const Sha256Digest& written,
-                             const RuntimeConfig& config, const std::string& directory);
+bool LaunchDownloadedPackage(DownloadedPackage package, const RuntimeConfig& config, const std::string& directory);
 
 // The package beside the installer (`sourcePath`): copied to `targetPath` in the working folder
 // (`directory`) while the source is held against writers, then held, hashed and checked as a
@@ -31,9 +31,12 @@ BOOL LaunchDownloadedPackage(const std::string& targetPath, UniqueHandle held, c
 BOOL LaunchLocalPackage(const std::string& sourcePath, const std::string& targetPath, const std::string& parameters,
                         const RuntimeConfig& config, const std::string& directory);
 
-// TRUE when the configuration's package checks can be used. Otherwise the malformed value is
-// logged, recorded under "Error" and (unless silent) shown, and nothing may be downloaded.
-BOOL ConfirmPackageChecks(const RuntimeConfig& config);
+// Where the package of a run comes from; the refusal of a malformed configuration says which.
+enum class PackageSource { kDownload, kBesideInstaller };
+
+// True when the configuration's values can be used. Otherwise the malformed value is logged,
+// recorded under "Error" and (unless silent) shown, and nothing may be downloaded or started.
+bool ConfirmPackageChecks(const RuntimeConfig& config, PackageSource source);
 
 // What the launch hands to the shell: ShellExecuteExA with the verb's command taken from the
 // machine's class key for programs (HKLM\Software\Classes\exefile, SEE_MASK_CLASSKEY), so that
@@ -50,22 +53,22 @@ struct ShellStart {
 };
 
 // Fills `start` for `verb` on `file` with `parameters`, `directory` as the working directory
-// (empty: none), no owner window and SW_SHOW. FALSE, with the system's error as the last error,
-// when the machine's class key cannot be opened.
-BOOL PrepareShellStart(const char* verb, const std::string& file, const std::string& parameters,
-                       const std::string& directory, ShellStart& start);
+// (empty: none), no owner window and SW_SHOW; the shell shows its own error unless `silent`.
+// FALSE, with the system's error as the last error, when the machine's class key cannot be opened.
+bool PrepareShellStart(const char* verb, const std::string& file, const std::string& parameters,
+                       const std::string& directory, bool silent, ShellStart& start);
 
 // PrepareShellStart, then ShellExecuteExA with `owner` as the owner window. A failure leaves an
 // ERROR entry through LogShellFailure. TRUE when the shell started the file.
-BOOL StartThroughShell(const char* verb, const std::string& file, const std::string& parameters,
-                       const std::string& directory, HWND owner = nullptr);
+bool StartThroughShell(const char* verb, const std::string& file, const std::string& parameters,
+                       const std::string& directory, bool silent, HWND owner = nullptr);
 
 // StartThroughShell with "open".
-BOOL StartWithOpen(const std::string& path, const std::string& parameters, const std::string& directory);
+bool StartWithOpen(const std::string& path, const std::string& parameters, const std::string& directory, bool silent);
 
 // The ERROR entry for a shell that could not start `path`, with the system's reason: the thread's
 // last error, so call it right after the failed call.
 void LogShellFailure(const std::string& path);
 
 // StartThroughShell with "runas"; TRUE when the shell started the file.
-BOOL RunElevated(HWND owner, const char* file, const char* parameters, const char* directory);
+BOOL RunElevated(HWND owner, const char* file, const char* parameters, const char* directory, bool silent);

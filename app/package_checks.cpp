@@ -1,5 +1,7 @@
 #include "app/package_checks.h"
 
+#include <optional>
+
 #include "app/config_rules.h"
 #include "app/config_source.h"
 #include "framework/url.h"
@@ -74,11 +76,8 @@ PackageChecks ReadPackageChecks(const std::string& hashKey, const std::string& h
 
 LocationKind KindOfLocation(const std::string& location) {
   if (!IsHttpLocation(location)) return LocationKind::kLocal;
-  uint32_t service = 0;
-  std::string server, object;
-  uint16_t port = 0;
-  const bool https = AfxParseURL(location.c_str(), service, server, object, port) && service == AFX_INET_SERVICE_HTTPS;
-  return https ? LocationKind::kHttps : LocationKind::kHttp;
+  const std::optional<ParsedUrl> url = ParseDownloadUrl(location);
+  return url && url->parts.service == AFX_INET_SERVICE_HTTPS ? LocationKind::kHttps : LocationKind::kHttp;
 }
 
 LocationPin ClassifyLocationPin(const std::string& configText, const std::string& locationKey) {
@@ -86,11 +85,11 @@ LocationPin ClassifyLocationPin(const std::string& configText, const std::string
   const std::string location = lookup.Value(locationKey.c_str());
   const bool url = IsHttpLocation(location);
   if (url) {
-    uint32_t service = 0;
-    std::string server, object;
-    uint16_t port = 0;
-    if (!AfxParseURL(location.c_str(), service, server, object, port)) return LocationPin::kUnparsableUrl;
-    if (service != AFX_INET_SERVICE_HTTP) return LocationPin::kPinned;
+    // Parsed as the download parses it: a text that parses only with "http://" put before it is
+    // fetched over plain http, whatever it says.
+    const std::optional<ParsedUrl> parsed = ParseDownloadUrl(location);
+    if (!parsed || parsed->text != location) return LocationPin::kUnparsableUrl;
+    if (parsed->parts.service != AFX_INET_SERVICE_HTTP) return LocationPin::kPinned;
   } else if (TrimLocalLocation(location).empty()) {
     return LocationPin::kPinned;
   }

@@ -10,6 +10,7 @@
 #include "framework/handle.h"
 #include "framework/resources.h"
 #include "probes/version_probes.h"
+#include "records/failure_report.h"
 #include "records/records.h"
 #include "res/resource.h"
 #include "util/file_version.h"
@@ -46,9 +47,11 @@ bool WriteWholeFile(HANDLE file, const std::string& text) {
   return WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
 }
 
+// Always shown: the UI setting is not known yet.
 void Report(const std::string& text) {
-  LogEvent(text, LOG_ERROR);
-  AfxMessageBox(text.c_str(), MB_OK);
+  FailureReport report;
+  report.logText = report.message = text;
+  ReportFailure(report);
 }
 
 void ReportUnusableFile(const char* what, const std::string& fileName) {

@@ -2,9 +2,12 @@
 
 #include <commctrl.h>
 
+#include <cstring>
+#include <utility>
+
 #include "framework/format.h"
 #include "framework/resources.h"
-#include "framework/url.h"
+#include "records/failure_report.h"
 #include "records/records.h"
 #include "res/resource.h"
 #include "tray/tray_icon.h"
@@ -13,7 +16,8 @@ namespace {
 std::string LoadText(unsigned id) { return LoadResString(id); }
 }  // namespace
 
-CHttpDownloadDlg::CHttpDownloadDlg() : CDialog(IDD_FILE_DOWNLOAD) {}
+CHttpDownloadDlg::CHttpDownloadDlg(const DownloadRequest& request, CTrayIcon* trayIcon)
+    : CDialog(IDD_FILE_DOWNLOAD), request_(request), trayIcon_(trayIcon) {}
 
 CHttpDownloadDlg::~CHttpDownloadDlg() = default;
 
@@ -30,47 +34,17 @@ BOOL CHttpDownloadDlg::OnInitDialog() {
   CDialog::OnInitDialog();
   m_wndAnimation.SendMessage(ACM_OPENA, 0, reinterpret_cast<LPARAM>(MAKEINTRESOURCEA(IDR_DOWNLOAD_AVI)));
 
-  if (!AfxParseURL(m_strSourceUrl.c_str(), m_dwUrlService, m_strHost, m_strRequestPath, m_nHostPort)) {
-    m_strSourceUrl = "http://" + m_strSourceUrl;
-    if (!AfxParseURL(m_strSourceUrl.c_str(), m_dwUrlService, m_strHost, m_strRequestPath, m_nHostPort)) {
-      EndWithCancel();
-      return TRUE;
-    }
-  }
-  LogEvent("Target: " + m_strSourceUrl, LOG_FLOW);
-
-  if (GetFileAttributesA(m_strTargetPath.c_str()) != INVALID_FILE_ATTRIBUTES) {
-    std::string question;
-    AfxFormatString1(question, IDS_FILE_EXISTS, m_strTargetPath.c_str());
-    if (IsSilent() || AfxMessageBox(question.c_str(), MB_YESNO) != IDYES) {
-      LogEvent("The file we are downloading already exists!", LOG_ERROR);
-      EndWithCancel();
-      return TRUE;
-    }
-    RecordStatus("Started", "1");
-  }
-
-  DWORD openError = 0;
-  if (!m_transfer.m_fileTarget.OpenForWriting(m_strTargetPath.c_str(), openError)) {
-    std::string text;
-    AfxFormatString1(text, IDS_ERR_OPEN_TARGET, FormatText("%d", static_cast<int>(openError)).c_str());
-    LogEvent(text, LOG_ERROR);
-    if (!IsSilent()) AfxMessageBox(text.c_str(), MB_OK);
+  if (!request_.url) {
     EndWithCancel();
     return TRUE;
   }
+  LogEvent("Target: " + request_.url->text, LOG_FLOW);
 
-  const size_t lastSlash = m_strRequestPath.rfind('/');
-  m_strShownFileName = lastSlash == std::string::npos || lastSlash + 1 == m_strRequestPath.size()
-                           ? m_strRequestPath
-                           : m_strRequestPath.substr(lastSlash + 1);
-  std::string fileLine;
-  if (m_nSourceKind < 0) {
-    AfxFormatString2(fileLine, IDS_QA_FILE_LINE, m_strShownFileName.c_str(), (".../QA/.../" + m_strQaVersion).c_str());
-  } else {
-    AfxFormatString1(fileLine, IDS_FILE_LINE, m_strDisplayName.c_str());
+  if (!MayWriteTarget()) {
+    EndWithCancel();
+    return TRUE;
   }
-  m_wndFileLine.SetWindowText(fileLine.c_str());
+  m_wndFileLine.SetWindowText(FileLine().c_str());
 
   CWinThread* worker = AfxBeginThread(DownloadWorkerProc, this, THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED);
   if (worker == nullptr) {
@@ -82,6 +56,54 @@ BOOL CHttpDownloadDlg::OnInitDialog() {
   m_pWorkerThread->ResumeThread();
   HideWhenSilent();
   return TRUE;
+}
+
+bool CHttpDownloadDlg::MayWriteTarget() {
+  const std::string& targetPath = request_.targetPath;
+  FailureReport report;
+  report.silent = IsSilent();
+  if (GetFileAttributesA(targetPath.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    std::string question;
+    AfxFormatString1(question, IDS_FILE_EXISTS, targetPath.c_str());
+    if (IsSilent() || AfxMessageBox(question.c_str(), MB_YESNO) != IDYES) {
+      report.logText = "The file we are downloading already exists!";
+      ReportFailure(report);
+      return false;
+    }
+    RecordStatus("Started", "1");
+  }
+  engine_ = std::make_unique<DownloadEngine>(request_, *this, InternetStatusThunk);
+  const DWORD openError = engine_->CreateTarget();
+  if (openError == 0) return true;
+  AfxFormatString1(report.logText, IDS_ERR_OPEN_TARGET, FormatText("%d", static_cast<int>(openError)).c_str());
+  report.message = report.logText;
+  ReportFailure(report);
+  return false;
+}
+
+std::string CHttpDownloadDlg::FileLine() const {
+  std::string fileLine;
+  if (request_.sourceKind >= 0) {
+    AfxFormatString1(fileLine, IDS_FILE_LINE, request_.displayName.c_str());
+    return fileLine;
+  }
+  const std::string& path = request_.url->parts.object;
+  const size_t lastSlash = path.rfind('/');
+  const std::string shownFileName =
+      lastSlash == std::string::npos || lastSlash + 1 == path.size() ? path : path.substr(lastSlash + 1);
+  AfxFormatString2(fileLine, IDS_QA_FILE_LINE, shownFileName.c_str(), (".../QA/.../" + request_.qaVersion).c_str());
+  return fileLine;
+}
+
+UINT __cdecl CHttpDownloadDlg::DownloadWorkerProc(LPVOID param) {
+  static_cast<CHttpDownloadDlg*>(param)->RunDownload();
+  return 0;
+}
+
+void CHttpDownloadDlg::RunDownload() {
+  result_ = engine_->Run();
+  // The last thing the worker does: after it the main thread may end the dialog.
+  ::PostMessageA(m_hWnd, WM_DOWNLOAD_DONE, result_.outcome == DownloadResult::Outcome::kFailed ? 1 : 0, 0);
 }
 
 BOOL CHttpDownloadDlg::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
@@ -109,8 +131,14 @@ LRESULT CHttpDownloadDlg::OnDownloadDone(WPARAM wParam, LPARAM) {
     RecordStatus("Downloaded", "true");
     EndDialog(IDOK);
   } else {
-    if (!IsSilent()) MessageBoxA(m_hWnd, m_strErrorText.c_str(), "File Download", MB_ICONEXCLAMATION | MB_OK);
-    LogEvent(m_strErrorText, LOG_ERROR);
+    FailureReport report;
+    report.logText = report.message = result_.errorText;
+    report.silent = IsSilent();
+    report.caption = "File Download";
+    report.owner = m_hWnd;
+    report.style = MB_ICONEXCLAMATION | MB_OK;
+    report.recordAfterBox = true;
+    ReportFailure(report);
     EndWithCancel();
   }
   return 0;
@@ -129,9 +157,7 @@ void CHttpDownloadDlg::OnDestroy() {
     WaitForSingleObject(m_pWorkerThread->m_hThread.get(), INFINITE);
     m_pWorkerThread.reset();
   }
-  m_transfer.m_hRequest.reset();
-  m_transfer.m_hConnection.reset();
-  m_transfer.m_hSession.reset();
+  engine_.reset();
 }
 
 void CHttpDownloadDlg::HideWhenSilent() {
@@ -141,14 +167,14 @@ void CHttpDownloadDlg::HideWhenSilent() {
 // The progress display.
 
 void CHttpDownloadDlg::ShowStatus(const std::string& text) {
-  m_bStatusBlank.store(false);
+  statusBlank_.store(false);
   ShowAndLogStatusLine(text);
 }
 
 void CHttpDownloadDlg::ShowBlankStatus() {
   // WinINet sends two such notifications for every block read; a window message to the main thread
   // for each would cost more than the transfer itself, so a line that is blank already stays so.
-  if (m_bStatusBlank.exchange(true)) return;
+  if (statusBlank_.exchange(true)) return;
   ShowAndLogStatusLine(LoadResString(IDS_BLANK_STATUS));
 }
 
@@ -160,9 +186,9 @@ void CHttpDownloadDlg::ShowAndLogStatusLine(const std::string& text) {
 
 void CHttpDownloadDlg::ShowStatus(UINT stringId) { ShowStatus(LoadResString(stringId)); }
 
-void CHttpDownloadDlg::ShowStatus(UINT stringId, const char* argument, const char* argument2) {
+void CHttpDownloadDlg::ShowStatus(UINT stringId, const char* argument) {
   std::string text;
-  AfxFormatString2(text, stringId, argument, argument2);
+  AfxFormatString1(text, stringId, argument);
   ShowStatus(text);
 }
 
@@ -179,10 +205,10 @@ void CHttpDownloadDlg::MoveProgressBar(uint32_t total) {
 void CHttpDownloadDlg::ShowPercentage(int percent) {
   const std::string number = FormatText("%d", percent);
   std::string title;
-  AfxFormatString2(title, IDS_PERCENT_TITLE, number.c_str(), m_strDisplayName.c_str());
+  AfxFormatString2(title, IDS_PERCENT_TITLE, number.c_str(), request_.displayName.c_str());
   SetWindowText(title.c_str());
   RecordStatus("Progress", number + "%");
-  if (m_pTrayIcon != nullptr) m_pTrayIcon->ChangeTooltip(title.c_str());
+  if (trayIcon_ != nullptr) trayIcon_->ChangeTooltip(title.c_str());
   HideWhenSilent();
 }
 
@@ -194,12 +220,56 @@ void CHttpDownloadDlg::ShowTimeLeft(uint32_t seconds, uint32_t received, uint32_
   m_wndTimeLeftLine.SetWindowText(FormatTimeLeft(seconds, received, size, LoadText).c_str());
 }
 
-void CHttpDownloadDlg::ReportTransferProgress(TransferClock& clock, uint32_t total, bool sizeKnown, uint32_t size) {
-  const ProgressUpdate update = PlanProgress(clock, GetTickCount(), total, sizeKnown, size);
+void CHttpDownloadDlg::ReportTransferProgress(TransferClock& clock, uint32_t total, BodySize size) {
+  const ProgressUpdate update = PlanProgress(clock, GetTickCount(), total, size.known, size.bytes);
   if (update.percentChanged) {
     ShowPercentage(update.percent);
     MoveProgressBar(total);
   }
   if (update.rateDue) ShowTransferRate(update.rate);
-  if (update.timeLeftDue) ShowTimeLeft(update.secondsLeft, total, size);
+  if (update.timeLeftDue) ShowTimeLeft(update.secondsLeft, total, size.bytes);
+}
+
+bool CHttpDownloadDlg::AskForCredentials(HINTERNET request) {
+  const DWORD answer = InternetErrorDlg(
+      m_hWnd, request, ERROR_INTERNET_INCORRECT_PASSWORD,
+      FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS | FLAGS_ERROR_UI_FLAGS_GENERATE_DATA,
+      nullptr);
+  return answer == ERROR_INTERNET_FORCE_RETRY;
+}
+
+void CALLBACK CHttpDownloadDlg::InternetStatusThunk(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info,
+                                                    DWORD infoLength) {
+  // The session itself carries no context; only handles opened for a download report, with its
+  // screen, which is this dialog.
+  if (context == 0) return;
+  DownloadScreen* screen = reinterpret_cast<DownloadScreen*>(context);
+  static_cast<CHttpDownloadDlg*>(screen)->OnInternetStatus(handle, status, info, infoLength);
+}
+
+void CHttpDownloadDlg::OnInternetStatus(HINTERNET, DWORD status, LPVOID info, DWORD infoLength) {
+  UINT stringId = 0;
+  switch (status) {
+    case INTERNET_STATUS_RESOLVING_NAME:
+      stringId = IDS_RESOLVING;
+      break;
+    case INTERNET_STATUS_NAME_RESOLVED:
+      stringId = IDS_RESOLVED;
+      break;
+    case INTERNET_STATUS_CONNECTING_TO_SERVER:
+      stringId = IDS_CONNECTING;
+      break;
+    case INTERNET_STATUS_CONNECTED_TO_SERVER:
+      stringId = IDS_CONNECTED;
+      break;
+    case INTERNET_STATUS_REDIRECT:
+      stringId = IDS_REDIRECTING;
+      break;
+    default:
+      ShowBlankStatus();
+      return;
+  }
+  const char* text = static_cast<const char*>(info);
+  const std::string argument = text != nullptr ? std::string(text, strnlen(text, infoLength)) : std::string();
+  ShowStatus(stringId, argument.c_str());
 }

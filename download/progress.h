@@ -21,6 +21,12 @@ std::string FormatByteSize(uint32_t count, StringLoader load);
 // "2 min 5 sec (1.50 MB of 3.20 MB copied)".
 std::string FormatTimeLeft(uint32_t seconds, uint32_t received, uint32_t size, StringLoader load);
 
+// A body's announced length: `known` false when the answer announced none (`bytes` is then 0).
+struct BodySize {
+  bool known = false;
+  uint32_t bytes = 0;
+};
+
 // The bookkeeping of one transfer, kept by the worker and updated per block.
 struct TransferClock {
   uint32_t startTick = 0;

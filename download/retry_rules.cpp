@@ -39,14 +39,36 @@ long RetryAfterSeconds(const std::string& retryAfter) {
 
 bool IsRetryableStatus(long status) { return status == 408 || status == 429 || (status >= 500 && status <= 599); }
 
-bool ParseContentRange(const std::string& text, uint64_t& first, uint64_t& complete) {
-  if (text.compare(0, 6, "bytes ") != 0) return false;
+std::optional<ContentRange> ParseContentRange(const std::string& text) {
+  if (text.compare(0, 6, "bytes ") != 0) return std::nullopt;
   size_t at = 6;
-  uint64_t last = 0;
-  if (!ReadNumber(text, at, first) || at >= text.size() || text[at++] != '-') return false;
-  if (!ReadNumber(text, at, last) || at >= text.size() || text[at++] != '/') return false;
-  if (!ReadNumber(text, at, complete) || at != text.size()) return false;
-  return first <= last && last < complete;
+  ContentRange range;
+  if (!ReadNumber(text, at, range.first) || at >= text.size() || text[at++] != '-') return std::nullopt;
+  if (!ReadNumber(text, at, range.last) || at >= text.size() || text[at++] != '/') return std::nullopt;
+  if (!ReadNumber(text, at, range.complete) || at != text.size()) return std::nullopt;
+  if (range.first > range.last || range.last >= range.complete) return std::nullopt;
+  return range;
+}
+
+bool MayAppendPartial(const PartialAnswer& answer, uint32_t from, uint32_t length, const std::string& validator) {
+  const std::optional<ContentRange> range = ParseContentRange(answer.contentRange);
+  if (!range || range->first != from || range->complete != length || range->last + 1 != length) return false;
+  if (answer.lengthKnown && answer.contentLength != length - from) return false;
+  return answer.validator.empty() || answer.validator == validator;
+}
+
+NextStep DecideNextStep(const FailedAttempt& failed) {
+  NextStep next;
+  if (failed.retryable && !failed.notFound && failed.attempt < failed.attempts) {
+    next.kind = NextStep::kRetry;
+    // A link that carried bytes before it broke is not a server that is down: the waits start
+    // again from the shortest, so a connection cut every few minutes costs seconds, not minutes.
+    next.waits = failed.bytesReceived ? 1 : failed.waits + 1;
+    next.seconds = failed.retryAfter >= 0 ? static_cast<uint32_t>(failed.retryAfter) : BackOffSeconds(next.waits);
+    return next;
+  }
+  if (failed.mirrorLeft && (failed.retryable || failed.notFound)) next.kind = NextStep::kMirror;
+  return next;
 }
 
 std::string ChooseValidator(const std::string& etag, const std::string& lastModified) {

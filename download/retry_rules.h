@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 constexpr int kMaxRetries = 10;
@@ -24,10 +25,49 @@ long RetryAfterSeconds(const std::string& retryAfter);
 // Answers worth asking again: 408, 429 and every 5xx.
 bool IsRetryableStatus(long status);
 
-// "bytes <first>-<last>/<complete>": true with `first` and `complete`. A "*" for the complete
-// length, a range that ends before it starts or at or past the complete length, and anything else
-// answer false.
-bool ParseContentRange(const std::string& text, uint64_t& first, uint64_t& complete);
+// What a Content-Range header says of a 206 answer.
+struct ContentRange {
+  uint64_t first = 0;
+  uint64_t last = 0;
+  uint64_t complete = 0;
+};
+
+// "bytes <first>-<last>/<complete>". Empty for a "*" complete length, a range that ends before it
+// starts or at or past the complete length, and anything else.
+std::optional<ContentRange> ParseContentRange(const std::string& text);
+
+// The headers of a 206 answer that decide whether its body continues the file.
+struct PartialAnswer {
+  std::string contentRange;
+  bool lengthKnown = false;  // whether it announced a Content-Length
+  uint64_t contentLength = 0;
+  std::string validator;  // ChooseValidator of its ETag and Last-Modified
+};
+
+// Whether the body of `answer`, to a request that resumed a `length`-byte file at byte `from`
+// with `validator`, may be appended: it must start at `from`, run to the last byte of that same
+// length, carry as many bytes as that leaves (when it says), and name no other validator.
+bool MayAppendPartial(const PartialAnswer& answer, uint32_t from, uint32_t length, const std::string& validator);
+
+// Where a download stands when an attempt failed, and how that attempt failed.
+struct FailedAttempt {
+  int attempt = 1;             // 1 for the first at this address
+  int attempts = 1;            // 1 + the configured further attempts
+  int waits = 0;               // back-offs since the transfer last moved on
+  bool mirrorLeft = false;     // a mirror is configured and not yet tried
+  bool retryable = false;      // the failure may well not happen again
+  bool notFound = false;       // a 404: asking the same address again will not help
+  bool bytesReceived = false;  // the attempt wrote bytes before it failed
+  long retryAfter = -1;        // the seconds the server asked to wait; -1 when it did not say
+};
+
+// What follows a failed attempt.
+struct NextStep {
+  enum Kind { kRetry, kMirror, kGiveUp } kind = kGiveUp;
+  int waits = 0;         // kRetry: the back-offs counted so far, this one included
+  uint32_t seconds = 0;  // kRetry: how long to wait first
+};
+NextStep DecideNextStep(const FailedAttempt& failed);
 
 // The If-Range validator for resuming, from an answer's headers: the ETag when it is strong, else
 // Last-Modified, else "" (no resuming).

@@ -30,3 +30,14 @@ std::string SystemErrorText(DWORD error) {
   while (!sentence.empty() && sentence.back() == ' ') sentence.pop_back();
   return sentence.empty() ? text : text + ": " + sentence;
 }
+
+std::optional<std::string> LookUpErrorText(long number) {
+  HMODULE wininet = GetModuleHandleA("WinINet.dll");
+  if (wininet == nullptr) return std::nullopt;
+  std::string text;
+  if (LookUpMessageText(static_cast<DWORD>(number), wininet, "", text) ||
+      LookUpMessageText(static_cast<DWORD>(number), nullptr, "", text)) {
+    return text;
+  }
+  return std::nullopt;
+}

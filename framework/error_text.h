@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 // The message for `number` in the user's default language, from the message table of `table` (the
@@ -13,3 +14,8 @@ BOOL LookUpMessageText(DWORD number, HMODULE table, const char* lineBreak, std::
 // "error <number>: <the system's message>" on one line (line breaks become spaces, trailing blanks
 // go), or "error <number>" when the system has no message for it.
 std::string SystemErrorText(DWORD error);
+
+// The sentence the download shows for error `number`: from WinINet's message table, else from the
+// system's, with its line breaks taken out. Empty when neither has one, and while WinINet is not
+// loaded.
+std::optional<std::string> LookUpErrorText(long number);

@@ -107,3 +107,12 @@ BOOL ResolveRedirect(const UrlParts& base, const std::string& location, UrlParts
   target = next;
   return 1;
 }
+
+std::optional<ParsedUrl> ParseDownloadUrl(const std::string& url) {
+  ParsedUrl parsed{url, {}};
+  UrlParts& parts = parsed.parts;
+  if (AfxParseURL(url.c_str(), parts.service, parts.server, parts.object, parts.port)) return parsed;
+  parsed.text = "http://" + url;
+  if (AfxParseURL(parsed.text.c_str(), parts.service, parts.server, parts.object, parts.port)) return parsed;
+  return std::nullopt;
+}

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "framework/types.h"
@@ -38,3 +39,13 @@ std::string FormatUrl(const UrlParts& parts);
 // absolute URL, a scheme-relative one ("//server/path"), an absolute path, or a path relative to
 // the base object's directory. FALSE for an empty or unparsable location.
 BOOL ResolveRedirect(const UrlParts& base, const std::string& location, UrlParts& target);
+
+// A URL as the download requests it: the text it is known by in the records and its parts.
+struct ParsedUrl {
+  std::string text;
+  UrlParts parts;
+};
+
+// The one parse of a download's URL: AfxParseURL of `url`, or, when that fails, of "http://" +
+// `url` (a URL given without its scheme), which then becomes the text. Empty when neither parses.
+std::optional<ParsedUrl> ParseDownloadUrl(const std::string& url);

@@ -7,6 +7,8 @@ that nothing was started."""
 import hashlib
 import random
 import re
+import resource
+import signal
 import subprocess
 import time
 import unittest
@@ -163,6 +165,28 @@ class FaultTest(InstallerTestCase):
                     self.assertEqual(status, {"Downloaded": "", "Attempted to run downloaded file": "", "Target": path,
                                               **({"Error": error} if recorded else {})})
                     self.assert_target(left)
+        self.assert_nothing_started()
+
+    def test_a_disk_that_fills_at_the_last_flush_fails_the_download(self):
+        # The file may grow to the last whole 64 KB the write buffer hands over, so only the flush
+        # at the end of the body fails: a full disk, as the file system of the target's folder
+        # would report it. Past the limit a write fails instead of ending the process.
+        package = self.package.read_bytes()
+        limit = len(package) // 65536 * 65536
+
+        def small_disk():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+        with Nginx(self.docroot) as nginx:
+            installer = self.installer(nginx.url("/files/setup64.exe"), progressbar="0")
+            process = installer.start(preexec_fn=small_disk)
+            self.wait_for_end(process, 60, "with a full disk")
+        errors = self.log("ERROR")
+        self.assertEqual(len(errors), 2, errors)
+        self.assertEqual(errors[0], errors[1])
+        self.assertEqual(self.status(), {"Progress": "100%", "Downloaded": "", "Attempted to run downloaded file": "",
+                                         "Target": "/files/setup64.exe", "Error": errors[0]})
+        self.assert_target(ABSENT)
         self.assert_nothing_started()
 
     def test_unreachable_servers_report_wininets_own_sentence(self):

@@ -24,3 +24,88 @@ TEST(RetryRules, WaitsDoubleFromTwoSecondsUpToThirtyOrAreTheServersUpToAMinute) 
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RetryRules, ContentRangeIsFirstLastAndCompleteLength) {
+  struct Case {
+    const char* text;
+    bool parsed;
+    uint64_t first, last, complete;
+  };
+  const Case cases[] = {
+      {"bytes 400-999/1000", true, 400, 999, 1000},
+      {"bytes 0-0/1", true, 0, 0, 1},
+      {"bytes 400-999/*", false, 0, 0, 0},
+      {"bytes 500-400/1000", false, 0, 0, 0},
+      {"bytes 400-1000/1000", false, 0, 0, 0},
+      {"bytes 400-999/1000 ", false, 0, 0, 0},
+      {"bytes=400-999/1000", false, 0, 0, 0},
+      {"bytes -999/1000", false, 0, 0, 0},
+      {"", false, 0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    const std::optional<ContentRange> range = ParseContentRange(c.text);
+    ASSERT_EQ(range.has_value(), c.parsed) << c.text;
+    if (!range) continue;
+    EXPECT_EQ(range->first, c.first) << c.text;
+    EXPECT_EQ(range->last, c.last) << c.text;
+    EXPECT_EQ(range->complete, c.complete) << c.text;
+  }
+}
+
+TEST(RetryRules, APartialAnswerIsAppendedOnlyWhereTheFileStandsToItsEnd) {
+  // Every row resumes a 1000-byte file at byte 400 with the validator "v".
+  struct Case {
+    PartialAnswer answer;
+    bool appended;
+  };
+  const Case cases[] = {
+      {{"bytes 400-999/1000", true, 600, "\"v\""}, true},
+      {{"bytes 400-999/1000", false, 0, ""}, true},
+      // Each of these differs from the first in one thing only.
+      {{"bytes 399-999/1000", false, 0, "\"v\""}, false},
+      {{"bytes 401-999/1000", false, 0, "\"v\""}, false},
+      {{"bytes 400-998/1000", false, 0, "\"v\""}, false},
+      {{"bytes 400-1499/1500", false, 0, "\"v\""}, false},
+      {{"bytes 400-999/1000", true, 599, "\"v\""}, false},
+      {{"bytes 400-999/1000", true, 600, "\"w\""}, false},
+      {{"bytes 400-999/*", false, 0, "\"v\""}, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(MayAppendPartial(c.answer, 400, 1000, "\"v\""), c.appended)
+        << c.answer.contentRange << " length " << c.answer.contentLength << " " << c.answer.validator;
+  }
+}
+
+TEST(RetryRules, AFailedAttemptWaitsMovesToTheMirrorOrGivesUp) {
+  struct Case {
+    FailedAttempt failed;
+    NextStep::Kind kind;
+    int waits;
+    uint32_t seconds;
+  };
+  // attempt, attempts, waits, mirror left, retryable, 404, bytes received, Retry-After
+  const Case cases[] = {
+      {{1, 3, 0, false, true, false, false, -1}, NextStep::kRetry, 1, 2},
+      {{2, 3, 1, false, true, false, false, -1}, NextStep::kRetry, 2, 4},
+      {{3, 4, 2, false, true, false, true, -1}, NextStep::kRetry, 1, 2},
+      {{2, 3, 1, false, true, false, false, 7}, NextStep::kRetry, 2, 7},
+      {{3, 3, 2, true, true, false, false, -1}, NextStep::kMirror, 0, 0},
+      {{3, 3, 2, false, true, false, false, -1}, NextStep::kGiveUp, 0, 0},
+      {{1, 3, 0, true, false, true, false, -1}, NextStep::kMirror, 0, 0},
+      {{1, 3, 0, false, false, true, false, -1}, NextStep::kGiveUp, 0, 0},
+      {{1, 3, 0, true, false, false, false, -1}, NextStep::kGiveUp, 0, 0},
+      {{1, 1, 0, true, true, false, false, -1}, NextStep::kMirror, 0, 0},
+  };
+  int row = 0;
+  for (const Case& c : cases) {
+    const NextStep next = DecideNextStep(c.failed);
+    EXPECT_EQ(next.kind, c.kind) << "row " << row;
+    EXPECT_EQ(next.waits, c.waits) << "row " << row;
+    EXPECT_EQ(next.seconds, c.seconds) << "row " << row;
+    ++row;
+  }
+}
+
+}  // namespace

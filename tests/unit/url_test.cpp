@@ -99,3 +99,29 @@ TEST(Redirect, UrlTextOmitsDefaultPorts) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ParseDownloadUrl, AUrlWithoutItsSchemeIsTakenAsHttpAndKnownByThatText) {
+  struct Case {
+    const char* url;
+    const char* text;  // nullptr: refused
+    const char* server;
+  };
+  const Case cases[] = {
+      {"https://host/a.exe", "https://host/a.exe", "host"},
+      {"host:81/a.exe", "http://host:81/a.exe", "host"},
+      {"mailto://x", nullptr, nullptr},
+      {"http://", nullptr, nullptr},
+      {"", nullptr, nullptr},
+  };
+  for (const Case& c : cases) {
+    const std::optional<ParsedUrl> parsed = ParseDownloadUrl(c.url);
+    ASSERT_EQ(parsed.has_value(), c.text != nullptr) << c.url;
+    if (!parsed) continue;
+    EXPECT_EQ(parsed->text, c.text);
+    EXPECT_EQ(parsed->parts.server, c.server);
+  }
+}
+
+}  // namespace

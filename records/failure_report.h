@@ -1,0 +1,25 @@
+// The one way a refusal or an error exit is reported: the ERROR entry, the status key and, unless
+// silent, the message box.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+struct FailureReport {
+  std::string logText;              // the ERROR entry (none for a text shorter than two characters)
+  const char* statusKey = nullptr;  // the status key that records logText; null for none
+  std::string message;              // the box's text; "" for no box
+  bool silent = false;              // no box, whatever `message` holds
+  // The box: the application's (AfxMessageBox with `style`) when `caption` is null; otherwise
+  // MessageBoxA owned by `owner` with that caption and style.
+  const char* caption = nullptr;
+  HWND owner = nullptr;
+  UINT style = MB_OK;
+  // The entry and the key wait until the user has dismissed the box.
+  bool recordAfterBox = false;
+};
+
+// Writes what `report` asks for. Callable from any thread; the box blocks the caller until
+// dismissed.
+void ReportFailure(const FailureReport& report);
