@@ -1,6 +1,8 @@
 """The demo run: serves a package where the shipped configuration expects it, pins that package's
-SHA-256 into the installer's configuration, runs the installer with its dialog, and shows what the
-run left behind. A screenshot of the dialog mid-transfer goes to build/demo-download.png.
+SHA-256 into the installer's configuration (with parameters for the package, so that one can see
+where they go), runs the installer with its dialog, and shows what the run left behind: what the
+installer asked of the shell beside what the started package received, the install log and the
+status file. A screenshot of the dialog mid-transfer goes to build/demo-download.png.
 
   --docs-pictures   run it twice, at 100 % and at 200 % display scale, and write the screenshots
                     to docs/demo-download.png and docs/demo-download-200.png (the README's pictures)
@@ -16,7 +18,7 @@ import time
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 
-from harness import INSTALL_LOG, STATUS_FILE, Installer, Prefix  # noqa: E402
+from harness import INSTALL_LOG, STATUS_FILE, Installer, Prefix, shell_calls  # noqa: E402
 from servers import ScriptedServer  # noqa: E402
 from wintools import GuiBot, clear_payload_starts, make_package, payload_starts  # noqa: E402
 
@@ -26,6 +28,10 @@ SCREENSHOT = ROOT / "build" / "demo-download.png"
 # The prefix's display scale (logical pixels per inch) and where the screenshot at it goes.
 DOCS_PICTURES = [(96, ROOT / "docs" / "demo-download.png"), (192, ROOT / "docs" / "demo-download-200.png")]
 DESKTOP = r"HKCU\Control Panel\Desktop"
+# Given to the package through the configuration's "parameters" (the shipped one has none).
+PARAMETERS = "/s demo"
+# Where Wine's record of the installer's ShellExecuteEx calls goes (WINEDEBUG=trace+exec).
+SHELL_TRACE = ROOT / "build" / "demo-shell-trace.log"
 
 
 class Paced:
@@ -56,7 +62,8 @@ def show(title, path):
 
 
 def run_installer(prefix, gui, shot_path):
-    """One download with the dialog, against a paced server; a screenshot at 40 % or more."""
+    """One download with the dialog, against a paced server; a screenshot at 40 % or more. Returns
+    what the installer asked of the shell (harness.shell_calls)."""
     prefix.reset_records()
     clear_payload_starts(prefix)
     prefix.clear_work_folders()
@@ -69,24 +76,47 @@ def run_installer(prefix, gui, shot_path):
             # would refuse them unpinned.
             sha256 = hashlib.sha256(package).hexdigest()
             shipped = (ROOT / "res" / "config" / "default.ini").read_bytes().decode("cp1252")
-            pins = f"[runtime]\r\nWebFileSha256={sha256}\r\nWebFile64Sha256={sha256}\r\n"
+            pins = (f"[runtime]\r\nWebFileSha256={sha256}\r\nWebFile64Sha256={sha256}\r\n"
+                    f"parameters={PARAMETERS}\r\n")
             installer.stamp(shipped.replace("[runtime]\r\n", pins, 1), allow_unverified=False)
             print(f"demo: package server on {server.url('/files/')} ({PACKAGE_SIZE} bytes, SHA-256 {sha256})")
+            print(f"demo: configuration: res/config/default.ini, pinned to that SHA-256, with parameters={PARAMETERS}")
             print(f"demo: running {prefix.windows_path(installer.path)} under Wine ({prefix.env['DISPLAY']})")
-            process = installer.start()
-            shot = False
-            while process.poll() is None:
-                windows = [w for w in gui.list_windows(exe="setup.exe", visible=True, class_name="#32770")
-                           if "completed" in w.title]
-                if windows and not shot and windows[0].title.split("%")[0].strip().isdigit() \
-                        and int(windows[0].title.split("%")[0]) >= 40:
-                    screenshot(prefix.env["DISPLAY"], windows[0], shot_path)
-                    print(f"demo: screenshot of \"{windows[0].title}\" saved to {shot_path.relative_to(ROOT)}")
-                    shot = True
-                time.sleep(0.1)
+            SHELL_TRACE.parent.mkdir(parents=True, exist_ok=True)
+            with open(SHELL_TRACE, "wb") as trace:
+                process = installer.start(env={"WINEDEBUG": "trace+exec"}, stderr=trace)
+                shot = False
+                while process.poll() is None:
+                    windows = [w for w in gui.list_windows(exe="setup.exe", visible=True, class_name="#32770")
+                               if "completed" in w.title]
+                    if windows and not shot and windows[0].title.split("%")[0].strip().isdigit() \
+                            and int(windows[0].title.split("%")[0]) >= 40:
+                        screenshot(prefix.env["DISPLAY"], windows[0], shot_path)
+                        print(f"demo: screenshot of \"{windows[0].title}\" saved to {shot_path.relative_to(ROOT)}")
+                        shot = True
+                    time.sleep(0.1)
             print(f"demo: installer ended with exit code {process.returncode}; "
                   f"{len(server.requests)} request(s) served")
     installer.remove()
+    return shell_calls(SHELL_TRACE.read_bytes().decode("utf-8", errors="replace"))
+
+
+def show_start(calls, starts):
+    """What the installer asked of the shell beside what the package received."""
+    print("\n===== started package")
+    print("asked of the shell (ShellExecuteEx, as Wine's trace+exec recorded it):")
+    for call in calls or [None]:
+        if call is None:
+            print("  (no shell request)")
+            continue
+        class_key = "given (SEE_MASK_CLASSKEY)" if call["mask"] & 0x3 == 0x3 else "none"
+        print(f"  verb: {call['verb']}\n  file: {call['file']}\n  parameters: {call['parameters']}\n"
+              f"  directory: {call['directory']}\n  class key: {class_key}")
+    print("received by the package (its own command line):")
+    for path, command in starts or [("(nothing was started)", "")]:
+        print(f"  {path}\n  command line: {command}")
+    print("why they differ: Wine runs the class key's command (\"%1\" %*) without the request's parameters; "
+          "Windows passes them.")
 
 
 def main():
@@ -97,24 +127,23 @@ def main():
     prefix = Prefix()
     prefix.set_windows_version("win7")
     gui = GuiBot(prefix)
+    calls = []
     if not args.docs_pictures:
-        run_installer(prefix, gui, SCREENSHOT)
+        calls = run_installer(prefix, gui, SCREENSHOT)
     else:
         try:
             for dpi, path in DOCS_PICTURES:
                 prefix.wine(["reg", "add", DESKTOP, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f"],
                             check=True)
                 print(f"demo: display scale {dpi * 100 // 96} %")
-                run_installer(prefix, gui, path)
+                calls = run_installer(prefix, gui, path)
         finally:
             prefix.wine(["reg", "delete", DESKTOP, "/v", "LogPixels", "/f"])
 
     deadline = time.monotonic() + 10
     while not payload_starts(prefix) and time.monotonic() < deadline:
         time.sleep(0.1)
-    print("\n===== started package")
-    for path, command in payload_starts(prefix) or [("(nothing was started)", "")]:
-        print(f"{path}\n  command line: {command}")
+    show_start(calls, payload_starts(prefix))
     show("install log", prefix.drive_c / INSTALL_LOG)
     show("status file", prefix.drive_c / STATUS_FILE)
     return 0 if payload_starts(prefix) else 1
