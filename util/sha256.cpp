@@ -20,31 +20,45 @@ constexpr uint32_t kRoundConstants[64] = {
 
 constexpr uint32_t RotateRight(uint32_t value, int bits) { return (value >> bits) | (value << (32 - bits)); }
 
+// The sums of three rotations, each folded into one value rotated twice more: one register less,
+// which 32-bit x86 with its seven free registers would otherwise take from the stack.
+inline uint32_t BigSigma0(uint32_t a) { return RotateRight(a ^ RotateRight(a ^ RotateRight(a, 9), 11), 2); }
+inline uint32_t BigSigma1(uint32_t e) { return RotateRight(e ^ RotateRight(e ^ RotateRight(e, 14), 5), 6); }
+inline uint32_t SmallSigma0(uint32_t w) { return RotateRight(w, 7) ^ RotateRight(w, 18) ^ (w >> 3); }
+inline uint32_t SmallSigma1(uint32_t w) { return RotateRight(w, 17) ^ RotateRight(w, 19) ^ (w >> 10); }
+
+uint32_t LoadBigEndian(const unsigned char* bytes) {
+  uint32_t word;
+  memcpy(&word, bytes, sizeof word);
+  return __builtin_bswap32(word);
+}
+
+// One round. The working variables are not shifted along: the next round names them one place
+// further on, so only the two that change are written.
+inline void Round(uint32_t a, uint32_t b, uint32_t c, uint32_t& d, uint32_t e, uint32_t f, uint32_t g, uint32_t& h,
+                  uint32_t constantAndWord) {
+  h += BigSigma1(e) + (g ^ (e & (f ^ g))) + constantAndWord;
+  d += h;
+  h += BigSigma0(a) + ((a & b) | (c & (a | b)));
+}
+
 void CompressOne(uint32_t* state, const unsigned char* block) {
   uint32_t w[64];
-  for (int i = 0; i < 16; ++i) {
-    w[i] = uint32_t(block[4 * i]) << 24 | uint32_t(block[4 * i + 1]) << 16 | uint32_t(block[4 * i + 2]) << 8 |
-           uint32_t(block[4 * i + 3]);
-  }
-  for (int i = 16; i < 64; ++i) {
-    const uint32_t s0 = RotateRight(w[i - 15], 7) ^ RotateRight(w[i - 15], 18) ^ (w[i - 15] >> 3);
-    const uint32_t s1 = RotateRight(w[i - 2], 17) ^ RotateRight(w[i - 2], 19) ^ (w[i - 2] >> 10);
-    w[i] = w[i - 16] + s0 + w[i - 7] + s1;
-  }
+  for (int i = 0; i < 16; ++i) w[i] = LoadBigEndian(block + 4 * i);
+  for (int i = 16; i < 64; ++i) w[i] = w[i - 16] + SmallSigma0(w[i - 15]) + w[i - 7] + SmallSigma1(w[i - 2]);
   uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
   uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
-  for (int i = 0; i < 64; ++i) {
-    const uint32_t t1 = h + (RotateRight(e, 6) ^ RotateRight(e, 11) ^ RotateRight(e, 25)) + ((e & f) ^ (~e & g)) +
-                        kRoundConstants[i] + w[i];
-    const uint32_t t2 = (RotateRight(a, 2) ^ RotateRight(a, 13) ^ RotateRight(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
-    h = g;
-    g = f;
-    f = e;
-    e = d + t1;
-    d = c;
-    c = b;
-    b = a;
-    a = t1 + t2;
+  for (int i = 0; i < 64; i += 8) {
+    const uint32_t* k = kRoundConstants + i;
+    const uint32_t* now = w + i;
+    Round(a, b, c, d, e, f, g, h, k[0] + now[0]);
+    Round(h, a, b, c, d, e, f, g, k[1] + now[1]);
+    Round(g, h, a, b, c, d, e, f, k[2] + now[2]);
+    Round(f, g, h, a, b, c, d, e, k[3] + now[3]);
+    Round(e, f, g, h, a, b, c, d, k[4] + now[4]);
+    Round(d, e, f, g, h, a, b, c, k[5] + now[5]);
+    Round(c, d, e, f, g, h, a, b, k[6] + now[6]);
+    Round(b, c, d, e, f, g, h, a, k[7] + now[7]);
   }
   state[0] += a;
   state[1] += b;
@@ -90,6 +104,8 @@ __attribute__((target("sha,sse4.1"), force_align_arg_pointer)) void Sha256Compre
   for (; count > 0; --count, blocks += 64) {
     const __m128i abefBefore = abef, cdghBefore = cdgh;
     __m128i words[4];
+    // Unrolled, the four words stay in registers and the steps need no index arithmetic.
+#pragma GCC unroll 16
     for (int step = 0; step < 16; ++step) {
       __m128i& current = words[step % 4];
       if (step < 4) {
