@@ -192,7 +192,11 @@ void CHttpDownloadDlg::ShowStatus(UINT stringId, const char* argument) {
   ShowStatus(text);
 }
 
-void CHttpDownloadDlg::StartAnimation() { m_wndAnimation.SendMessage(ACM_PLAY, static_cast<WPARAM>(-1), 0xFFFF0000); }
+void CHttpDownloadDlg::StartAnimation() {
+  // A hidden dialog's animation would only spend a thread's time drawing frames nobody sees.
+  if (IsSilent()) return;
+  m_wndAnimation.SendMessage(ACM_PLAY, static_cast<WPARAM>(-1), 0xFFFF0000);
+}
 
 void CHttpDownloadDlg::SizeProgressBar(uint32_t size) {
   m_wndProgressBar.SendMessage(PBM_SETRANGE32, 0, static_cast<LPARAM>(ProgressRangeKb(size)));
