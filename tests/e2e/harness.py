@@ -1,5 +1,6 @@
 """The end-to-end harness: runs the real installer under Wine in the test world that tools/test
 started (tools/wine-env.sh), and reads what it left on drive C:."""
+import fcntl
 import os
 import pathlib
 import re
@@ -10,7 +11,36 @@ import time
 
 SOURCE_DIR = pathlib.Path(os.environ.get("SETUP_SOURCE_DIR", pathlib.Path(__file__).resolve().parents[2]))
 BINARY_DIR = pathlib.Path(os.environ.get("SETUP_BINARY_DIR", SOURCE_DIR / "build" / "win32"))
-STATE_DIR = pathlib.Path(os.environ.get("WINE_STATE_DIR", SOURCE_DIR / "build" / "wine"))
+
+
+def _take_world(state_dir):
+    """The world this test process runs in. Of the worlds tools/wine-env.sh started (listed in
+    `state_dir`/worlds) the first one no other test holds, held until this process ends (the lock's
+    descriptor is not inherited, so nothing Wine starts keeps it); tools run from here get it through
+    WINE_STATE_DIR with WINE_WORLD_HELD=1. WINE_WORLD_HELD=1 in our own environment: the one named."""
+    listed = state_dir / "worlds"
+    if os.environ.get("WINE_WORLD_HELD") == "1" or not listed.exists():
+        return state_dir
+    worlds = [pathlib.Path(line) for line in listed.read_text().splitlines() if line]
+    while True:
+        for world in worlds:
+            lock = open(world / "lock", "a")
+            try:
+                fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            except OSError:
+                lock.close()
+                continue
+            globals()["_world_lock"] = lock
+            os.environ.update(WINE_STATE_DIR=str(world), WINE_WORLD_HELD="1")
+            env = world / "env"
+            display = re.search(r"^export DISPLAY='(.*)'$", env.read_text(), re.M) if env.exists() else None
+            if display:
+                os.environ["DISPLAY"] = display[1]
+            return world
+        time.sleep(0.05)
+
+
+STATE_DIR = _take_world(pathlib.Path(os.environ.get("WINE_STATE_DIR", SOURCE_DIR / "build" / "wine")))
 
 INSTALL_LOG = "VornikInstallInfo.log"
 STATUS_FILE = "VornikLodestep.log"
