@@ -56,6 +56,8 @@ _wine_worlds() {
 
 _wine_world_start() {  # folder
   local dir=$1 p64=$1/prefix64 p32=$1/prefix32 n i
+  # What the harness remembers of the prefixes' settings (tests/e2e/harness.py) is not trusted past a run.
+  rm -f "$dir"/windows-version-*
   n=$(_wine_free_display) || { echo "wine-env: no free display" >&2; return 1; }
   Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
   echo $! > "$dir/xvfb.pid"

@@ -181,11 +181,19 @@ class Prefix:
         return subprocess.Popen(["wine"] + [str(a) for a in args], env={**self.env, **(env or {})}, **kwargs)
 
     def set_windows_version(self, version):
-        """Reports `version` (nt40, win2k, winxp, win7, ...) to programs; None restores the default."""
+        """Reports `version` (nt40, win2k, winxp, win7, ...) to programs; None restores the default.
+        The world remembers what it was last set to (tools/wine-env.sh forgets it when the world
+        starts), so that setting it again costs no Wine program start."""
+        remembered = STATE_DIR / f"windows-version-{self.path.name}"
+        wanted = version or "default"
+        if remembered.exists() and remembered.read_text() == wanted:
+            return
+        remembered.unlink(missing_ok=True)
         if version is None:
             self.wine(["reg", "delete", r"HKCU\Software\Wine", "/v", "Version", "/f"])
         else:
             self.wine(["reg", "add", r"HKCU\Software\Wine", "/v", "Version", "/d", version, "/f"], check=True)
+        remembered.write_text(wanted)
 
     def reset_records(self):
         for name in (INSTALL_LOG, STATUS_FILE):
