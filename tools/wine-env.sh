@@ -95,6 +95,8 @@ wine_env_start() {  # [number of worlds]
     _wine_prepare_prefix "$dir/prefix32" win32 "$WINEPREFIX32" || { echo "wine-env: cannot create $dir/prefix32" >&2; return 1; }
   done
   printf '%s\n' "${worlds[@]}" >"$WINE_STATE_DIR/worlds"
+  # What the tests made once for all of them (tests/e2e/harness.py, shared) is made again each time.
+  rm -rf "$WINE_STATE_DIR/shared"
   for dir in "${worlds[@]}"; do
     _wine_world_start "$dir" || return 1
   done

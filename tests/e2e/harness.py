@@ -40,7 +40,30 @@ def _take_world(state_dir):
         time.sleep(0.05)
 
 
-STATE_DIR = _take_world(pathlib.Path(os.environ.get("WINE_STATE_DIR", SOURCE_DIR / "build" / "wine")))
+_WORLDS_DIR = pathlib.Path(os.environ.get("WINE_WORLDS_DIR") or os.environ.get("WINE_STATE_DIR")
+                           or SOURCE_DIR / "build" / "wine")
+os.environ["WINE_WORLDS_DIR"] = str(_WORLDS_DIR)
+STATE_DIR = _take_world(_WORLDS_DIR)
+
+
+def shared(name, make):
+    """A folder holding what `make(folder)` put into it, made by the first test process that asks
+    while the worlds run and taken as it is by every later one (tools/wine-env.sh empties the place
+    when the worlds start). Only for what no test changes: copy out of it what is to be changed."""
+    folder = _WORLDS_DIR / "shared" / name
+    if not _WORLDS_DIR.is_dir():
+        folder = pathlib.Path(tempfile.mkdtemp(prefix=name + "-"))
+        make(folder)
+        return folder
+    folder.parent.mkdir(exist_ok=True)
+    with open(folder.parent / (name + ".lock"), "a") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not (folder / ".made").exists():
+            shutil.rmtree(folder, ignore_errors=True)
+            folder.mkdir()
+            make(folder)
+            (folder / ".made").touch()
+    return folder
 
 INSTALL_LOG = "VornikInstallInfo.log"
 STATUS_FILE = "VornikLodestep.log"
