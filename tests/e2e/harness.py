@@ -1,5 +1,6 @@
 """The end-to-end harness: runs the real installer under Wine in the test world that tools/test
 started (tools/wine-env.sh), and reads what it left on drive C:."""
+import fcntl
 import os
 import pathlib
 import re
@@ -10,7 +11,59 @@ import time
 
 SOURCE_DIR = pathlib.Path(os.environ.get("SETUP_SOURCE_DIR", pathlib.Path(__file__).resolve().parents[2]))
 BINARY_DIR = pathlib.Path(os.environ.get("SETUP_BINARY_DIR", SOURCE_DIR / "build" / "win32"))
-STATE_DIR = pathlib.Path(os.environ.get("WINE_STATE_DIR", SOURCE_DIR / "build" / "wine"))
+
+
+def _take_world(state_dir):
+    """The world this test process runs in. Of the worlds tools/wine-env.sh started (listed in
+    `state_dir`/worlds) the first one no other test holds, held until this process ends (the lock's
+    descriptor is not inherited, so nothing Wine starts keeps it); tools run from here get it through
+    WINE_STATE_DIR with WINE_WORLD_HELD=1. WINE_WORLD_HELD=1 in our own environment: the one named."""
+    listed = state_dir / "worlds"
+    if os.environ.get("WINE_WORLD_HELD") == "1" or not listed.exists():
+        return state_dir
+    worlds = [pathlib.Path(line) for line in listed.read_text().splitlines() if line]
+    while True:
+        for world in worlds:
+            lock = open(world / "lock", "a")
+            try:
+                fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            except OSError:
+                lock.close()
+                continue
+            globals()["_world_lock"] = lock
+            os.environ.update(WINE_STATE_DIR=str(world), WINE_WORLD_HELD="1")
+            env = world / "env"
+            display = re.search(r"^export DISPLAY='(.*)'$", env.read_text(), re.M) if env.exists() else None
+            if display:
+                os.environ["DISPLAY"] = display[1]
+            return world
+        time.sleep(0.05)
+
+
+_WORLDS_DIR = pathlib.Path(os.environ.get("WINE_WORLDS_DIR") or os.environ.get("WINE_STATE_DIR")
+                           or SOURCE_DIR / "build" / "wine")
+os.environ["WINE_WORLDS_DIR"] = str(_WORLDS_DIR)
+STATE_DIR = _take_world(_WORLDS_DIR)
+
+
+def shared(name, make):
+    """A folder holding what `make(folder)` put into it, made by the first test process that asks
+    while the worlds run and taken as it is by every later one (tools/wine-env.sh empties the place
+    when the worlds start). Only for what no test changes: copy out of it what is to be changed."""
+    folder = _WORLDS_DIR / "shared" / name
+    if not _WORLDS_DIR.is_dir():
+        folder = pathlib.Path(tempfile.mkdtemp(prefix=name + "-"))
+        make(folder)
+        return folder
+    folder.parent.mkdir(exist_ok=True)
+    with open(folder.parent / (name + ".lock"), "a") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not (folder / ".made").exists():
+            shutil.rmtree(folder, ignore_errors=True)
+            folder.mkdir()
+            make(folder)
+            (folder / ".made").touch()
+    return folder
 
 INSTALL_LOG = "VornikInstallInfo.log"
 STATUS_FILE = "VornikLodestep.log"
@@ -151,11 +204,19 @@ class Prefix:
         return subprocess.Popen(["wine"] + [str(a) for a in args], env={**self.env, **(env or {})}, **kwargs)
 
     def set_windows_version(self, version):
-        """Reports `version` (nt40, win2k, winxp, win7, ...) to programs; None restores the default."""
+        """Reports `version` (nt40, win2k, winxp, win7, ...) to programs; None restores the default.
+        The world remembers what it was last set to (tools/wine-env.sh forgets it when the world
+        starts), so that setting it again costs no Wine program start."""
+        remembered = STATE_DIR / f"windows-version-{self.path.name}"
+        wanted = version or "default"
+        if remembered.exists() and remembered.read_text() == wanted:
+            return
+        remembered.unlink(missing_ok=True)
         if version is None:
             self.wine(["reg", "delete", r"HKCU\Software\Wine", "/v", "Version", "/f"])
         else:
             self.wine(["reg", "add", r"HKCU\Software\Wine", "/v", "Version", "/d", version, "/f"], check=True)
+        remembered.write_text(wanted)
 
     def reset_records(self):
         for name in (INSTALL_LOG, STATUS_FILE):

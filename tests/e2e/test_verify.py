@@ -4,11 +4,12 @@ installers stamped with these keys. Signatures come from osslsigncode with certi
 openssl; the test root is trusted in the prefix's "Root" store while the tests run."""
 import hashlib
 import pathlib
+import shutil
 import ssl
 import subprocess
 import unittest
 
-from harness import Installer, config_text, entries, section_dict
+from harness import Installer, config_text, entries, section_dict, shared
 from installer_case import InstallerTestCase
 from wintools import make_package, stamp_as_given, wait_for_starts
 
@@ -37,9 +38,16 @@ def _run(args):
 
 def make_signing_material(directory):
     """A test root, a code-signing certificate it issued to SIGNER, a self-signed code-signing
-    certificate that no store trusts, and one that certificate issued: a dict of PEM paths."""
+    certificate that no store trusts, and one that certificate issued: a dict of PEM paths. Made
+    once for every test of the run, copied into `directory`."""
     d = pathlib.Path(directory)
-    d.mkdir(parents=True, exist_ok=True)
+    shutil.copytree(shared("signing-material", _make_signing_material), d, dirs_exist_ok=True,
+                    ignore=shutil.ignore_patterns(".made"))
+    return {name: d / name
+            for name in ("root.crt", "signer.crt", "signer.key", "stranger.crt", "stranger.key", "orphan.crt")}
+
+
+def _make_signing_material(d):
     _run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "30",
           "-keyout", d / "root.key", "-out", d / "root.crt", "-subj", "/CN=Quillmoor Test Root",
           "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign"])
@@ -55,8 +63,6 @@ def make_signing_material(directory):
     # Issued by the stranger, which no signature carries and no store holds.
     _run(["openssl", "x509", "-req", "-in", d / "signer.csr", "-CA", d / "stranger.crt", "-CAkey", d / "stranger.key",
           "-CAcreateserial", "-days", "30", "-sha256", "-extfile", d / "signer.ext", "-out", d / "orphan.crt"])
-    return {name: d / name
-            for name in ("root.crt", "signer.crt", "signer.key", "stranger.crt", "stranger.key", "orphan.crt")}
 
 
 def sign(source, target, cert, key, chain=None):

@@ -104,14 +104,40 @@ def payload_temp_dirs(prefix, record=None):
     return [fields[3] for fields in _payload_records(prefix, record)]
 
 
+# Wine's own processes, which run in every prefix whatever a test does.
+_WINE_OWN = {"services.exe", "plugplay.exe", "winedevice.exe", "svchost.exe", "rpcss.exe", "explorer.exe",
+             "conhost.exe"}
+
+
+def programs_running(prefix):
+    """The names (as the kernel keeps them, cut to 15 characters) of the Windows programs other than
+    Wine's own that run in `prefix` now. Every Wine process carries its prefix and the loader's mark
+    in the environment it was started with; a program another one starts exists from the moment
+    CreateProcess returns to its parent, which is before the parent can end."""
+    mark = f"\0WINEPREFIX={prefix.path}\0".encode()
+    names = []
+    for proc in pathlib.Path("/proc").iterdir():
+        if not proc.name.isdigit():
+            continue
+        try:
+            environ = b"\0" + (proc / "environ").read_bytes()
+            name = (proc / "comm").read_text().strip()
+        except OSError:
+            continue  # ended meanwhile, or not ours to read
+        if mark in environ and b"\0WINELOADERNOEXEC=" in environ and name.lower() not in _WINE_OWN:
+            names.append(name)
+    return names
+
+
 def wait_for_starts(prefix, count, timeout=10.0):
     """The payload's starts once there are `count` of them (or after `timeout` s). The shell starts
-    it and it runs on after the installer has ended; for 0 a short wait lets a late start show."""
+    it and it runs on after the installer has ended; for 0, once no program started in the prefix
+    runs any more (a start the installer made has then been recorded)."""
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline and len(payload_starts(prefix)) < count:
         time.sleep(0.1)
-    if count == 0:
-        time.sleep(1.0)
+    while count == 0 and time.monotonic() < deadline and programs_running(prefix):
+        time.sleep(0.05)
     return payload_starts(prefix)
 
 
