@@ -203,7 +203,9 @@ void CHttpDownloadDlg::SizeProgressBar(uint32_t size) {
 }
 
 void CHttpDownloadDlg::MoveProgressBar(uint32_t total) {
-  m_wndProgressBar.SendMessage(PBM_SETPOS, ProgressPositionKb(total), 0);
+  // Posted: the bar repaints itself inside the message, and the worker need not wait for that.
+  // It carries no pointer, and the final WM_DOWNLOAD_DONE queues behind it.
+  m_wndProgressBar.PostMessage(PBM_SETPOS, ProgressPositionKb(total), 0);
 }
 
 void CHttpDownloadDlg::ShowPercentage(int percent) {
