@@ -127,7 +127,7 @@ bool LaunchDownloadedPackage(DownloadedPackage package, const RuntimeConfig& con
   return started;
 }
 
-BOOL LaunchLocalPackage(const std::string& sourcePath, const std::string& targetPath, const std::string& parameters,
+bool LaunchLocalPackage(const std::string& sourcePath, const std::string& targetPath, const std::string& parameters,
                         const RuntimeConfig& config, const std::string& directory) {
   const std::string notStarted = "The installer of " + config.caption + " has not been started: ";
   Sha256Digest written = {};
@@ -140,12 +140,12 @@ BOOL LaunchLocalPackage(const std::string& sourcePath, const std::string& target
   if (!package) {
     Refuse("Package could not be copied for its checks: " + sourcePath + " (" + SystemErrorText(error) + ")",
            notStarted + "it could not be read.", config);
-    return FALSE;
+    return false;
   }
   if (!PassesChecks(package.get(), targetPath, written, "copy", notStarted + "it did not pass verification.", config)) {
-    return FALSE;
+    return false;
   }
-  const BOOL started = StartWithOpen(targetPath, parameters, directory, config.showUI == 0);
+  const bool started = StartWithOpen(targetPath, parameters, directory, config.showUI == 0);
   RecordStatus("Attempted to run local file", "true");
   return started;
 }

@@ -27,8 +27,8 @@ bool LaunchDownloadedPackage(DownloadedPackage package, const RuntimeConfig& con
 // download is (the configured hash and signature, and that the copy still holds what was copied),
 // and started with "open", `parameters` and the working folder as its working directory. A
 // refusal is logged, recorded under "Error" and (unless silent) shown; a start, failed or not,
-// records "Attempted to run local file". TRUE when the shell started it.
-BOOL LaunchLocalPackage(const std::string& sourcePath, const std::string& targetPath, const std::string& parameters,
+// records "Attempted to run local file". True when the shell started it.
+bool LaunchLocalPackage(const std::string& sourcePath, const std::string& targetPath, const std::string& parameters,
                         const RuntimeConfig& config, const std::string& directory);
 
 // Where the package of a run comes from; the refusal of a malformed configuration says which.

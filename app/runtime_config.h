@@ -33,8 +33,9 @@ private:
 
 // Makes the run's working folder (`folder`, see app/work_folder.h), extracts the embedded
 // configuration into it, closes the file, reads section "runtime" into `config` by the
-// configuration's rules (JudgeConfig: a malformed value is named in config.checks.malformedKey, for
-// the flow to refuse), deletes the file and returns the SourceKind. Without a configuration, returns 0, makes no folder
-// and leaves `config` as it was. When the folder or the file cannot be made or written, says so in a message box
-// (always: the UI setting is not known yet), logs it and returns 0; there is no other place to fall back to. (Win32.)
+// configuration's rules (JudgeConfig: a malformed value is named in config.checks.malformedKey,
+// for the flow to refuse), deletes the file and returns the SourceKind. Without a configuration,
+// returns 0, makes no folder and leaves `config` as it was. When the folder or the file cannot be
+// made or written, says so in a message box (always: the UI setting is not known yet), logs it and
+// returns 0; there is no other place to fall back to. (Win32.)
 int ReadRuntimeConfig(const ConfigReadInputs& inputs, WorkFolder& folder, RuntimeConfig& config);

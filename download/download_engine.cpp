@@ -257,9 +257,7 @@ DownloadEngine::AttemptOutcome DownloadEngine::FollowRedirect(long status, int h
     return ErrorFailure(IDS_ERR_CONNECT, ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR);
   }
   screen_.ShowStatus(Formatted(IDS_REDIRECTING, FormatUrl(next)));
-  const auto service = [](uint32_t s) { return s == AFX_INET_SERVICE_HTTPS ? AFX_INET_SERVICE_HTTP : s; };
-  const bool sameServer =
-      next.server == where_.server && next.port == where_.port && service(next.service) == service(where_.service);
+  const bool sameServer = SameServer(where_, next);
   where_ = next;
   if (!sameServer) {
     const AttemptOutcome connected = Connect();

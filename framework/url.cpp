@@ -116,3 +116,8 @@ std::optional<ParsedUrl> ParseDownloadUrl(const std::string& url) {
   if (AfxParseURL(parsed.text.c_str(), parts.service, parts.server, parts.object, parts.port)) return parsed;
   return std::nullopt;
 }
+
+bool SameServer(const UrlParts& a, const UrlParts& b) {
+  const auto service = [](uint32_t s) { return s == AFX_INET_SERVICE_HTTPS ? AFX_INET_SERVICE_HTTP : s; };
+  return a.server == b.server && a.port == b.port && service(a.service) == service(b.service);
+}

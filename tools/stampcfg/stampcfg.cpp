@@ -86,13 +86,13 @@ bool HasConfigResource(const char* path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool allow_unverified = false;
-  bool allow_malformed = false;
+  bool allowUnverified = false;
+  bool allowMalformed = false;
   for (; argc > 1; --argc, ++argv) {
     if (std::strcmp(argv[1], "--allow-unverified") == 0) {
-      allow_unverified = true;
+      allowUnverified = true;
     } else if (std::strcmp(argv[1], "--allow-malformed") == 0) {
-      allow_malformed = true;
+      allowMalformed = true;
     } else {
       break;
     }
@@ -119,17 +119,17 @@ int main(int argc, char** argv) {
     return kUsage;
   }
   const char* installer = argv[1];
-  const char* config_path = argv[2];
-  const bool copy_first = argc == 4;
-  const char* target = copy_first ? argv[3] : installer;
+  const char* configPath = argv[2];
+  const bool copyFirst = argc == 4;
+  const char* target = copyFirst ? argv[3] : installer;
 
   std::string config;
-  if (!ReadWholeFile(config_path, config))
+  if (!ReadWholeFile(configPath, config))
     return Fail(kConfigUnreadable,
-                std::string("cannot read the configuration '") + config_path + "': " + SystemErrorText(GetLastError()));
+                std::string("cannot read the configuration '") + configPath + "': " + SystemErrorText(GetLastError()));
   const ConfigTextVerdict verdict = JudgeConfigText(config);
-  if (!verdict.Accepted() && !(allow_malformed && verdict.installerRefuses))
-    return Fail(kMalformed, std::string("'") + config_path + "' cannot be stamped: " + verdict.refusal);
+  if (!verdict.Accepted() && !(allowMalformed && verdict.installerRefuses))
+    return Fail(kMalformed, std::string("'") + configPath + "' cannot be stamped: " + verdict.refusal);
   if (!verdict.Accepted())
     std::fprintf(stderr, "stampcfg: warning: %s; stamped as --allow-malformed asks; the installer will refuse it\n",
                  verdict.refusal.c_str());
@@ -149,14 +149,14 @@ int main(int argc, char** argv) {
       remedy = "add " + hashKey + " (the package's SHA-256, 64 hex digits) or RequireSignature=1";
       if (pin == LocationPin::kPlainHttp) remedy += ", use https://";
     }
-    if (allow_unverified) {
+    if (allowUnverified) {
       std::fprintf(stderr, "stampcfg: warning: %s %s; stamped unverified as --allow-unverified asks\n", key,
                    what.c_str());
     } else {
       std::fprintf(stderr, "stampcfg: %s %s; %s, or pass --allow-unverified\n", key, what.c_str(), remedy.c_str());
     }
   }
-  if (unpinned && !allow_unverified) return kUnpinned;
+  if (unpinned && !allowUnverified) return kUnpinned;
 
   std::string image;
   if (!ReadWholeFile(installer, image))
@@ -165,7 +165,7 @@ int main(int argc, char** argv) {
   if (!IsPortableExecutable(image))
     return Fail(kNotAnExecutable, std::string("'") + installer + "' is not a Windows executable");
 
-  if (copy_first && !CopyFileA(installer, target, FALSE))
+  if (copyFirst && !CopyFileA(installer, target, FALSE))
     return Fail(kCopyFailed,
                 std::string("cannot copy '") + installer + "' to '" + target + "': " + SystemErrorText(GetLastError()));
   if (!HasConfigResource(target))
@@ -185,7 +185,7 @@ int main(int argc, char** argv) {
     return Fail(kUpdateFailed,
                 std::string("cannot write the resources of '") + target + "': " + SystemErrorText(GetLastError()));
 
-  std::printf("stampcfg: '%s' now carries the configuration '%s' (%lu bytes)\n", target, config_path,
+  std::printf("stampcfg: '%s' now carries the configuration '%s' (%lu bytes)\n", target, configPath,
               static_cast<unsigned long>(config.size() - 1));
   return kOk;
 }
