@@ -172,10 +172,8 @@ TEST(PackageChecks, ALocationIsPinnedOnlyByHttpsOrAHashOrASignerThumbprint) {
       {"[runtime]\r\n" + url + "RequireSignature=1", P::kPublisherOnly},
       {"[runtime]\r\n" + url + "RequireSignature=0", P::kPlainHttp},
       {"[runtime]\r\n" + url + "SignerName=Quillmoor", P::kPublisherOnly},
-      {"[runtime]\r\n" + url + "RequireSignature=1\r\nSignerName=Quillmoor", P::kPublisherOnly},
       {"[runtime]\r\n" + url + "RequireSignature=1\r\n" + hash, P::kPinned},
       {"[runtime]\r\n" + url + "SignerThumbprint=" + kAbcUpper, P::kPinned},
-      {"[runtime]\r\n" + url + "SignerName=Quillmoor\r\nSignerThumbprint=abc", P::kPlainHttp},
       {std::string("[RunTime]\nwebfile = http://h/f.exe\nWEBFILESHA256 = ") + kAbcLower, P::kPinned},
       {"\xEF\xBB\xBF[runtime]\n" + url, P::kPlainHttp},
       {"[other]\r\n" + hash + "[runtime]\r\n" + url + "[runtime]\r\n" + hash, P::kPlainHttp},
@@ -198,7 +196,6 @@ TEST(PackageChecks, ALocationIsPinnedOnlyByHttpsOrAHashOrASignerThumbprint) {
       {"[runtime]\r\nWebFile=32\\f.exe\r\nRequireSignature=1", P::kPublisherOnly},
       {"[runtime]\r\nWebFile=32\\f.exe\r\nSignerName=Quillmoor", P::kPublisherOnly},
       {std::string("[runtime]\r\nWebFile=32\\f.exe\r\nSignerThumbprint=") + kAbcLower, P::kPinned},
-      {"[runtime]\r\nWebFile=https://h/f.exe\r\nSignerName=Quillmoor", P::kPinned},
       {"[runtime]\r\nWebFile=32\\f.exe\r\nWebFileSha256=abc", P::kLocalFile},
       // Nothing to start: no location, or one that names the installer's own folder.
       {"[other]\r\n" + url, P::kPinned},
