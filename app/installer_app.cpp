@@ -4,8 +4,10 @@
 
 #include "app/admin_message.h"
 #include "app/config_source.h"
+#include "app/elevation_rules.h"
 #include "app/flag_command_line_info.h"
 #include "app/launch.h"
+#include "app/process_elevation.h"
 #include "download/http_download_dlg.h"
 #include "framework/error_text.h"
 #include "framework/format.h"
@@ -102,6 +104,7 @@ void CInstallerApp::Run() {
   if (!ReadModulePath(m_strModulePath)) return;
   m_strModuleDirectory = m_strModulePath.substr(0, m_strModulePath.rfind('\\'));
 
+  bool relaunched = false;
   {
     CFlagCommandLineInfo commandLine;
     ParseCommandLine(commandLine);
@@ -109,7 +112,12 @@ void CInstallerApp::Run() {
     m_nQaMode = results.qaMode;
     m_strQaValue = results.qa;
     m_strAcValue = results.ac;
+    std::string ignored;
+    relaunched = commandLine.LookupSwitch(kRelaunchSwitch, ignored) != 0;
   }
+  // Read once and taken away, so that nothing this run starts inherits it.
+  relaunched = GetEnvironmentVariableA(kRelaunchVariable, nullptr, 0) != 0 || relaunched;
+  SetEnvironmentVariableA(kRelaunchVariable, nullptr);
 
   char threadId[16] = {};
   _ltoa(static_cast<long>(m_nThreadID), threadId, 10);
@@ -117,6 +125,8 @@ void CInstallerApp::Run() {
   SetLogThreadIdText(m_strThreadId);
 
   WriteLogBannerAndTrim();
+
+  if (!SettleElevation(relaunched)) return;
 
   const int sourceKind = ReadRuntimeConfig();
 
@@ -132,6 +142,56 @@ void CInstallerApp::Run() {
   } else if (sourceKind != kSourceNone) {
     DownloadAndLaunch(sourceKind);
   }
+}
+
+bool CInstallerApp::SettleElevation(bool relaunched) {
+  const ProcessElevation elevation = ReadProcessElevation();
+  switch (DecideElevation(elevation.elevated, elevation.hasUserAccountControl, relaunched)) {
+    case ElevationStep::kGoOn:
+      return true;
+    case ElevationStep::kStartElevated: {
+      LogEvent("Not elevated: starting the installer again with administrator rights", LOG_FLOW);
+      DWORD error = 0;
+      if (StartElevatedAgain(error)) return false;
+      RefuseWithoutElevation(error == ERROR_CANCELLED
+                                 ? std::string("The request for administrator rights was declined")
+                                 : "The installer could not be started with administrator rights (" +
+                                       SystemErrorText(error) + ")");
+      return false;
+    }
+    case ElevationStep::kRefuse:
+      RefuseWithoutElevation("Started again for administrator rights, but still not elevated");
+      return false;
+  }
+  return false;
+}
+
+bool CInstallerApp::StartElevatedAgain(DWORD& error) {
+  // Held against writers and renaming until the shell has started it, so that the consent prompt
+  // names, and the elevated run is, the file this run came from.
+  const UniqueHandle self(
+      CreateFileA(m_strModulePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  ShellStart start;
+  if (!self || !PrepareShellStart("runas", m_strModulePath, RelaunchParameters(ArgumentsOf(GetCommandLineA())),
+                                  std::string(), false, start)) {
+    error = GetLastError();
+    return false;
+  }
+  // A "RunAsInvoker" layer passed on would start the copy without elevation again.
+  SetEnvironmentVariableA("__COMPAT_LAYER", nullptr);
+  SetEnvironmentVariableA(kRelaunchVariable, "1");
+  if (!ShellExecuteExA(&start.info)) {
+    error = GetLastError();
+    return false;
+  }
+  return true;
+}
+
+void CInstallerApp::RefuseWithoutElevation(const std::string& why) {
+  LogEvent(why, LOG_ERROR);
+  const std::string text = EmbeddedConfigText();
+  const std::string caption = ProfileTextLookup(text).Value(kCaptionKey);
+  ShowAdminRequiredMessage(caption.c_str(), kAdminRequiredMessage, IDI_ADMIN, 0);
 }
 
 void CInstallerApp::DownloadAndLaunch(int sourceKind) {

@@ -41,6 +41,18 @@ public:
 
 private:
   void Run();
+  // Before the working folder is made: true when the run goes on in this process. A run that is not
+  // elevated on a system with user account control starts the installer again elevated and ends,
+  // or, when that is declined or fails or was already done, ends through the administrator-required
+  // message.
+  bool SettleElevation(bool relaunched);
+  // The installer itself with "runas" and RelaunchParameters of this run's arguments, without the
+  // compatibility layer and with kRelaunchVariable set. FALSE with the system's reason in `error`
+  // when it was not started.
+  bool StartElevatedAgain(DWORD& error);
+  // `why` as an ERROR entry, then the administrator-required message (Caption read from the embedded
+  // text in memory: nothing is extracted for it).
+  void RefuseWithoutElevation(const std::string& why);
   void WriteLogBannerAndTrim();
   void StartLocalPackage();
   void DownloadAndLaunch(int sourceKind);

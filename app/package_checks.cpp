@@ -95,7 +95,9 @@ LocationPin ClassifyLocationPin(const std::string& configText, const std::string
   }
   std::string why;
   const PackageChecks checks = ReadChecksFor(lookup, locationKey, why);
-  if (checks.malformedKey.empty() && (checks.hashConfigured || checks.requireSignature)) return LocationPin::kPinned;
+  if (checks.malformedKey.empty() && (checks.hashConfigured || checks.thumbprintConfigured))
+    return LocationPin::kPinned;
+  if (checks.malformedKey.empty() && checks.requireSignature) return LocationPin::kPublisherOnly;
   return url ? LocationPin::kPlainHttp : LocationPin::kLocalFile;
 }
 

@@ -78,13 +78,19 @@ enum class LocationPin {
   kLocalFile,      // a package beside the installer without a pin
   kUnparsableUrl,  // a URL text ("http" and a "/") that the URL parser rejects: the download would
                    // put "http://" before it and fetch it over plain http. Never pinned.
+  kPublisherOnly,  // an http:// URL or a package beside the installer whose only checks are
+                   // RequireSignature=1 or SignerName: any publisher's valid signature passes the one,
+                   // a certificate any authority may issue under that name the other. Never pinned.
 };
+
+// Why kPublisherOnly is no pin, in the tools' refusals.
+inline constexpr char kPublisherIsNoPinText[] = "RequireSignature and SignerName name a publisher but do not pin one";
 
 // What `locationKey` (one of kLocationKeys) names in the configuration text `configText`
 // (section "runtime", read as GetPrivateProfileStringA reads the extracted file), judged as the
-// installer uses it. A pin is a usable SHA-256 under HashKeyFor(locationKey) or a required
-// signature (RequireSignature=1, SignerName, SignerThumbprint), every value usable as the
-// configuration's rules judge it (ReadChecksFor, app/config_rules.h). An https://
+// installer uses it. A pin is a usable SHA-256 under HashKeyFor(locationKey) or a SignerThumbprint,
+// every value usable as the configuration's rules judge it (ReadChecksFor, app/config_rules.h);
+// RequireSignature=1 and SignerName are checks but no pin (kPublisherOnly). An https://
 // URL is pinned by its certificate; a plain http:// URL and a local package only by a pin; a
 // location that names no package (empty, or spaces and backslashes) has nothing to pin. Each
 // address is judged on its own: a pinned location does not pin its mirror, nor the other way round.

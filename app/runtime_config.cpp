@@ -23,20 +23,6 @@ constexpr DWORD kPathBuffer = 260;
 constexpr DWORD kValueBuffer = 1024;
 static_assert(kValueBuffer > kLongestConfigValue + 1);
 
-// The configuration text: the resource up to its first NUL, never past its end.
-std::string EmbeddedConfigText() {
-  HMODULE module = AfxGetInstanceHandle();
-  HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(IDR_CONFIG_INI), "INI");
-  if (found == nullptr) return std::string();
-  HGLOBAL loaded = LoadResource(module, found);
-  const char* data = loaded != nullptr ? static_cast<const char*>(LockResource(loaded)) : nullptr;
-  if (data == nullptr) return std::string();
-  const DWORD size = SizeofResource(module, found);
-  size_t length = 0;
-  while (length < size && data[length] != '\0') ++length;
-  return std::string(data, length);
-}
-
 bool IsFile(const std::string& path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
@@ -58,6 +44,19 @@ void ReportUnusableFile(const char* what, const std::string& fileName) {
   Report(std::string("Couldn't ") + what + " the " + fileName + " file!");
 }
 }  // namespace
+
+std::string EmbeddedConfigText() {
+  HMODULE module = AfxGetInstanceHandle();
+  HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(IDR_CONFIG_INI), "INI");
+  if (found == nullptr) return std::string();
+  HGLOBAL loaded = LoadResource(module, found);
+  const char* data = loaded != nullptr ? static_cast<const char*>(LockResource(loaded)) : nullptr;
+  if (data == nullptr) return std::string();
+  const DWORD size = SizeofResource(module, found);
+  size_t length = 0;
+  while (length < size && data[length] != '\0') ++length;
+  return std::string(data, length);
+}
 
 std::string ProfileFileLookup::Value(const char* key) const {
   char value[kValueBuffer] = {};

@@ -16,6 +16,10 @@ struct ConfigReadInputs {
   std::string moduleDirectory;  // without trailing backslash
 };
 
+// The embedded configuration's text: the resource up to its first NUL, never past its end; "" when
+// there is none. (Win32.)
+std::string EmbeddedConfigText();
+
 // Name of the extracted configuration file in the working folder.
 extern const char kExtractedConfigName[];
 

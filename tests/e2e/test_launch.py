@@ -1,9 +1,10 @@
 """The whole run under Wine: download, the checks before the start, the start with the configured
 parameters, and the refusal of a desktop user who is not an administrator."""
 import shutil
+import tempfile
 import unittest
 
-from harness import BINARY_DIR, STATUS_FILE, Installer, config_text, entries, section_dict
+from harness import BINARY_DIR, STATUS_FILE, Installer, config_text, entries, section_dict, shell_calls
 from installer_case import InstallerTestCase
 from wintools import TOOLS_DIR, make_package, payload_directories, wait_for_starts
 
@@ -136,13 +137,23 @@ class LaunchTest(InstallerTestCase):
     def test_a_user_who_is_not_an_administrator_is_refused(self):
         previous = b"[Status]\r\nProgress=42%\r\nDownloaded=\r\n"
         status_path = self.prefix.drive_c / STATUS_FILE
-        for silent in (False, True):
-            with self.subTest(silent=silent):
+        banner = "***************************Lodestep***************************"
+        # setup_not_elevated is never elevated, under user account control: it asks the shell once
+        # for itself with "runas" and its own arguments, and that run, still not elevated, refuses
+        # instead of asking again (Wine's shell drops the parameters: the environment's guard holds).
+        again = [("FLOW", "Not elevated: starting the installer again with administrator rights"),
+                 ("ERROR", banner), ("ERROR", "Started again for administrator rights, but still not elevated"),
+                 ("FLOW", banner), ("INFO", banner)]
+        for variant, silent, shell, logged in [
+                ("setup_not_admin.exe", False, [], []), ("setup_not_admin.exe", True, [], []),
+                ("setup_not_elevated.exe", True, [("runas", '/relaunched /qa 7.1 -ac "a b"')], again)]:
+            with self.subTest(variant=variant, silent=silent), tempfile.TemporaryFile() as trace:
                 self.prefix.reset_records()
                 status_path.write_bytes(previous)
-                installer = self.installer(1500000, source=BINARY_DIR / "tests" / "e2e" / "not_admin" /
-                                           "setup_not_admin.exe", **({"progressbar": "0"} if silent else {}))
-                process = installer.start()
+                installer = self.installer(1500000, source=BINARY_DIR / "tests" / "e2e" / "not_admin" / variant,
+                                           **({"progressbar": "0"} if silent else {}))
+                process = installer.start(["/qa", "7.1", "-ac", "a b"], stderr=trace,
+                                          env={"WINEDEBUG": "trace+exec", "__COMPAT_LAYER": "RunAsInvoker"})
                 box = self.gui.wait_window(timeout=30, title=CAPTION, class_name="#32770", visible=True)
                 texts = [c.text for c in self.gui.list_controls(title=CAPTION, class_name="#32770") or []]
                 self.gui.click(1, title=CAPTION, class_name="#32770")
@@ -150,8 +161,12 @@ class LaunchTest(InstallerTestCase):
                 self.assertIsNotNone(box, "the administrator-required message, whatever the UI setting")
                 self.assertIn(ADMIN_REQUIRED, texts)
                 self.assertEqual(status_path.read_bytes(), previous, "the previous run's status stays")
+                trace.seek(0)
+                calls = shell_calls(trace.read().decode("utf-8", errors="replace"))
+                self.assertEqual([(c["verb"], c["parameters"]) for c in calls], shell)
+                self.assertTrue(all(c["file"] == self.prefix.windows_path(installer.path) for c in calls))
                 log, _ = self.prefix.records()
-                self.assertEqual(entries(log), [], "nothing is logged")
+                self.assertEqual([(s.split(" ")[0], t) for s, _, t in entries(log)], logged)
                 self.assert_nothing_left()
         self.assertEqual(wait_for_starts(self.prefix, 0), [])
 

@@ -114,6 +114,9 @@ class MakeInstallerTest(InstallerTestCase):
             (config_text(section="install", WebFile64=self.url), [], "the configuration has no [runtime] section"),
             (config_text(Caption="Quillmoor"), [], "names no package in [runtime]"),
             (config_text(WebFile64=self.url), [], "WebFile64 is fetched over plain HTTP"),
+            (config_text(WebFile64=self.url, RequireSignature="1", SignerName=SIGNER), [],
+             "WebFile64 is fetched over plain HTTP without a pin (" + self.url + "): RequireSignature and SignerName "
+             "name a publisher but do not pin one"),
             (config_text(WebFile=self.url, WebFile64="https://localhost/files/package.exe"), [],
              "WebFile is fetched over plain HTTP"),
             (config_text(**{**self.pinned, "WebFile64Sha256": "0" * 63}), [], "Malformed WebFile64Sha256 value"),

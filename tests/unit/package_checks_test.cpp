@@ -152,8 +152,9 @@ TEST(PackageChecks, ReadFromTheConfigurationValues) {
 
 // Read as the installer reads the extracted file: only the first [runtime] section, keys of any
 // case, values trimmed and unquoted; LF-only text and a UTF-8 byte-order mark too. Only https:// and
-// a location that names no package count as pinned without a hash or a required signature.
-TEST(PackageChecks, ALocationIsPinnedOnlyByHttpsOrAHashOrASignature) {
+// a location that names no package count as pinned without a hash or a signer's thumbprint; a
+// required signature or a signer's name names a publisher but pins none.
+TEST(PackageChecks, ALocationIsPinnedOnlyByHttpsOrAHashOrASignerThumbprint) {
   const std::string url = "WebFile=http://h/f.exe\r\n";
   const std::string hash = std::string("WebFileSha256=") + kAbcLower + "\r\n";
   using P = LocationPin;
@@ -168,9 +169,10 @@ TEST(PackageChecks, ALocationIsPinnedOnlyByHttpsOrAHashOrASignature) {
       {"[runtime]\r\n" + url + "WebFileSha256=\"" + kAbcLower + "\"", P::kPinned},
       {"[runtime]\r\n" + url + "WebFileSha256=abc", P::kPlainHttp},
       {"[runtime]\r\n" + url + hash + "RequireSignature=yes", P::kPlainHttp},
-      {"[runtime]\r\n" + url + "RequireSignature=1", P::kPinned},
+      {"[runtime]\r\n" + url + "RequireSignature=1", P::kPublisherOnly},
       {"[runtime]\r\n" + url + "RequireSignature=0", P::kPlainHttp},
-      {"[runtime]\r\n" + url + "SignerName=Quillmoor", P::kPinned},
+      {"[runtime]\r\n" + url + "SignerName=Quillmoor", P::kPublisherOnly},
+      {"[runtime]\r\n" + url + "RequireSignature=1\r\n" + hash, P::kPinned},
       {"[runtime]\r\n" + url + "SignerThumbprint=" + kAbcUpper, P::kPinned},
       {std::string("[RunTime]\nwebfile = http://h/f.exe\nWEBFILESHA256 = ") + kAbcLower, P::kPinned},
       {"\xEF\xBB\xBF[runtime]\n" + url, P::kPlainHttp},
@@ -191,7 +193,9 @@ TEST(PackageChecks, ALocationIsPinnedOnlyByHttpsOrAHashOrASignature) {
       {"[runtime]\r\nWebFile=http", P::kLocalFile},
       {"[runtime]\r\nWebFile=32\\f.exe", P::kLocalFile},
       {"[runtime]\r\nWebFile=32\\f.exe\r\n" + hash, P::kPinned},
-      {"[runtime]\r\nWebFile=32\\f.exe\r\nRequireSignature=1", P::kPinned},
+      {"[runtime]\r\nWebFile=32\\f.exe\r\nRequireSignature=1", P::kPublisherOnly},
+      {"[runtime]\r\nWebFile=32\\f.exe\r\nSignerName=Quillmoor", P::kPublisherOnly},
+      {std::string("[runtime]\r\nWebFile=32\\f.exe\r\nSignerThumbprint=") + kAbcLower, P::kPinned},
       {"[runtime]\r\nWebFile=32\\f.exe\r\nWebFileSha256=abc", P::kLocalFile},
       // Nothing to start: no location, or one that names the installer's own folder.
       {"[other]\r\n" + url, P::kPinned},
@@ -202,11 +206,13 @@ TEST(PackageChecks, ALocationIsPinnedOnlyByHttpsOrAHashOrASignature) {
     EXPECT_EQ(ClassifyLocationPin(c.text, "WebFile"), c.pin);
     EXPECT_EQ(IsLocationPinned(c.text, "WebFile"), c.pin == P::kPinned);
   }
-  // A mirror is pinned by its location's hash or a signature, each address on its own.
+  // A mirror is pinned by its location's hash or a signer's thumbprint, each address on its own.
   const std::string mirror = "WebFileMirror=http://m/f.exe\r\n";
-  const Case mirrorCases[] = {{"[runtime]\r\n" + url + mirror + hash, P::kPinned},
-                              {"[runtime]\r\n" + url + mirror + "WebFile64Sha256=" + kAbcLower, P::kPlainHttp},
-                              {"[runtime]\r\nWebFile=https://h/f.exe\r\n" + mirror, P::kPlainHttp}};
+  const Case mirrorCases[] = {
+      {"[runtime]\r\n" + url + mirror + hash, P::kPinned},
+      {"[runtime]\r\n" + url + mirror + "WebFile64Sha256=" + kAbcLower, P::kPlainHttp},
+      {"[runtime]\r\nWebFile=https://h/f.exe\r\n" + mirror, P::kPlainHttp},
+      {"[runtime]\r\nWebFile=https://h/f.exe\r\n" + mirror + "RequireSignature=1", P::kPublisherOnly}};
   for (const Case& c : mirrorCases) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(ClassifyLocationPin(c.text, "WebFileMirror"), c.pin);

@@ -145,6 +145,7 @@ TEST_F(Stampcfg, FailuresEndWithTheirExitCodeAndSayWhy) {
         "[runtime]\r\nWebFile64=https://a.example/p.exe\r\n"
         "WebFile64Mirror=http://b.example/p.exe\r\n");
   Write("local.ini", "[runtime]\r\nWebFile64=64\\package.exe\r\n");
+  Write("publisher.ini", "[runtime]\r\nWebFile64=64\\package.exe\r\nRequireSignature=1\r\nSignerName=Quillmoor\r\n");
   Write("unparsable.ini", "[runtime]\r\nWebFile64=http:/mirror.example/pkg/alt64.exe\r\nWebFile64Sha256=" +
                               std::string(64, 'a') + "\r\n");
   Write("zero-byte.ini",
@@ -181,6 +182,9 @@ TEST_F(Stampcfg, FailuresEndWithTheirExitCodeAndSayWhy) {
        "WebFile64Mirror is an http:// URL that nothing pins; add WebFile64Sha256"},
       {"local location without a pin", Quote(Path("setup.exe")) + " " + Quote(Path("local.ini")), 7,
        "WebFile64 names a package beside the installer that nothing pins; add WebFile64Sha256"},
+      {"local location with a publisher but no pin", Quote(Path("setup.exe")) + " " + Quote(Path("publisher.ini")), 7,
+       "WebFile64 names a package beside the installer that nothing pins: RequireSignature and SignerName name a "
+       "publisher but do not pin one; add WebFile64Sha256 (the package's SHA-256, 64 hex digits) or SignerThumbprint"},
       // What the installer would misread or refuse, whatever --allow-unverified says.
       {"NUL byte", "--allow-unverified " + Quote(Path("setup.exe")) + " " + Quote(Path("zero-byte.ini")), 8,
        "holds a NUL byte"},

@@ -81,13 +81,14 @@ std::string Check(const std::string& text, bool allowUnverified, std::vector<Loc
   for (const Location& location : locations) {
     if (location.value.empty() || location.pinned || allowUnverified) continue;
     const LocationPin pin = ClassifyLocationPin(text, location.key);
-    const std::string how = pin == LocationPin::kPlainHttp ? " is fetched over plain HTTP without a pin ("
-                            : pin == LocationPin::kUnparsableUrl
-                                ? " is no URL the installer can parse ("
-                                : " names a package beside the installer without a pin (";
-    return location.key + how + location.value + "): anyone on the path could choose what runs as administrator. Add " +
-           HashKeyFor(location.key) +
-           " (the package's SHA-256), or RequireSignature=1, SignerName or SignerThumbprint; or pass "
+    const bool http = KindOfLocation(location.value) != LocationKind::kLocal;
+    const std::string how = pin == LocationPin::kUnparsableUrl ? " is no URL the installer can parse ("
+                            : http                             ? " is fetched over plain HTTP without a pin ("
+                                   : " names a package beside the installer without a pin (";
+    const std::string publisher = pin == LocationPin::kPublisherOnly ? std::string(kPublisherIsNoPinText) + "; " : "";
+    return location.key + how + location.value + "): " + publisher +
+           "anyone on the path could choose what runs as administrator. Add " + HashKeyFor(location.key) +
+           " (the package's SHA-256) or SignerThumbprint (the signing certificate's SHA-256); or pass "
            "--allow-unverified";
   }
   return std::string();

@@ -106,7 +106,8 @@ int main(int argc, char** argv) {
                  "unchanged; without it the installer itself is changed. A WebFile or WebFile64 (or\n"
                  "its mirror, WebFileMirror or WebFile64Mirror) that is an http:// URL or names a\n"
                  "package beside the installer needs its SHA-256 (WebFileSha256, WebFile64Sha256) or\n"
-                 "a required signature, and one the installer cannot parse as a URL is refused,\n"
+                 "a SignerThumbprint (RequireSignature and SignerName name a publisher but pin\n"
+                 "none), and one the installer cannot parse as a URL is refused,\n"
                  "unless --allow-unverified is given. A value the installer refuses (it then refuses\n"
                  "every run) is refused unless --allow-malformed is given, which serves to test that\n"
                  "refusal and never to ship.\n"
@@ -144,10 +145,11 @@ int main(int argc, char** argv) {
       what = "is no URL the installer can parse (it would fetch it over plain http)";
       remedy = "correct it";
     } else {
-      what = pin == LocationPin::kPlainHttp ? "is an http:// URL that nothing pins"
-                                            : "names a package beside the installer that nothing pins";
-      remedy = "add " + hashKey + " (the package's SHA-256, 64 hex digits) or RequireSignature=1";
-      if (pin == LocationPin::kPlainHttp) remedy += ", use https://";
+      const bool http = KindOfLocation(ProfileTextLookup(config).Value(key)) != LocationKind::kLocal;
+      what = http ? "is an http:// URL that nothing pins" : "names a package beside the installer that nothing pins";
+      if (pin == LocationPin::kPublisherOnly) what += std::string(": ") + kPublisherIsNoPinText;
+      remedy = "add " + hashKey + " (the package's SHA-256, 64 hex digits) or SignerThumbprint";
+      if (http) remedy += ", use https://";
     }
     if (allowUnverified) {
       std::fprintf(stderr, "stampcfg: warning: %s %s; stamped unverified as --allow-unverified asks\n", key,
