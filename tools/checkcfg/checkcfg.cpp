@@ -70,7 +70,8 @@ std::string Check(const std::string& text, bool allowUnverified, std::vector<Loc
     if (checks.thumbprintConfigured)
       location.pins.push_back("signer thumbprint " + FormatSha256(checks.signerThumbprint));
     // A mirror is only tried after its location, so it names no package by itself.
-    if (location.key != kWebFileMirrorKey && location.key != kWebFile64MirrorKey) {
+    if (location.key != kWebFileMirrorKey && location.key != kWebFile64MirrorKey &&
+        location.key != kWebFileArm64MirrorKey) {
       names += (names.empty() ? "" : ", ") + location.key;
       anySet = anySet || !location.value.empty();
     }
