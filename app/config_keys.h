@@ -12,6 +12,11 @@ inline constexpr char kWebFileMirrorKey[] = "WebFileMirror";
 inline constexpr char kWebFile64MirrorKey[] = "WebFile64Mirror";
 inline constexpr char kWebFileSha256Key[] = "WebFileSha256";
 inline constexpr char kWebFile64Sha256Key[] = "WebFile64Sha256";
+// The same three for a system whose processor is Arm64; optional: without a location there, such a
+// system reads the 64-bit keys.
+inline constexpr char kWebFileArm64Key[] = "WebFileArm64";
+inline constexpr char kWebFileArm64MirrorKey[] = "WebFileArm64Mirror";
+inline constexpr char kWebFileArm64Sha256Key[] = "WebFileArm64Sha256";
 
 inline constexpr char kCaptionKey[] = "Caption";
 inline constexpr char kCompanyNameShortKey[] = "CompanyNameShort";
@@ -24,4 +29,5 @@ inline constexpr char kRetriesKey[] = "Retries";
 
 // The location keys a configuration names packages with, mirrors included; every rule on locations
 // applies to each.
-inline constexpr const char* kLocationKeys[] = {kWebFileKey, kWebFile64Key, kWebFileMirrorKey, kWebFile64MirrorKey};
+inline constexpr const char* kLocationKeys[] = {kWebFileKey,       kWebFile64Key,       kWebFileArm64Key,
+                                                kWebFileMirrorKey, kWebFile64MirrorKey, kWebFileArm64MirrorKey};

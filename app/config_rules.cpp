@@ -62,9 +62,11 @@ int DigitValue(char c) {
 
 std::string ProfileTextLookup::Value(const char* key) const { return ProfileValue(text_, kConfigSection, key); }
 
-const char* LocationKeyFor(bool is64Bit) { return is64Bit ? kWebFile64Key : kWebFileKey; }
-
-const char* MirrorKeyFor(bool is64Bit) { return is64Bit ? kWebFile64MirrorKey : kWebFileMirrorKey; }
+PackageKeys PackageKeysFor(NativeMachine machine, bool arm64Configured) {
+  if (machine == NativeMachine::kArm64 && arm64Configured) return {kWebFileArm64Key, kWebFileArm64MirrorKey};
+  if (machine == NativeMachine::kX86) return {kWebFileKey, kWebFileMirrorKey};
+  return {kWebFile64Key, kWebFile64MirrorKey};
+}
 
 int ProfileInteger(const std::string& value, int fallback) {
   if (value.empty()) return fallback;
@@ -107,13 +109,19 @@ PackageChecks ReadChecksFor(const ConfigLookup& lookup, const std::string& locat
   return checks;
 }
 
-ConfigJudgement JudgeConfig(const ConfigLookup& lookup, bool is64Bit) {
+ConfigJudgement JudgeConfig(const ConfigLookup& lookup, NativeMachine machine) {
   ConfigJudgement judgement;
   RuntimeConfig& config = judgement.config;
   std::string malformedKey;
   ValueReader reader(lookup, malformedKey, judgement.why);
 
-  const char* locationKey = LocationKeyFor(is64Bit);
+  const bool arm64Configured = !lookup.Value(kWebFileArm64Key).empty();
+  const PackageKeys keys = PackageKeysFor(machine, arm64Configured);
+  const char* locationKey = keys.location;
+  if (arm64Configured) {
+    static const char* const kMachineNames[] = {"x86", "x64", "Arm64"};
+    judgement.choice = std::string("Package for ") + kMachineNames[static_cast<int>(machine)] + ": " + locationKey;
+  }
   config.location = reader.Read(locationKey);
   if (!IsHttpLocation(config.location) && LeavesItsFolder(config.location)) {
     reader.Malformed(locationKey, "'" + config.location +
@@ -133,7 +141,7 @@ ConfigJudgement JudgeConfig(const ConfigLookup& lookup, bool is64Bit) {
   if (!ParseRetries(retries, config.retries)) {
     reader.Malformed(kRetriesKey, "'" + retries + "' is not a number from 0 to " + std::to_string(kMaxRetries));
   }
-  const char* mirrorKey = MirrorKeyFor(is64Bit);
+  const char* mirrorKey = keys.mirror;
   config.mirror = reader.Read(mirrorKey);
   if (!config.mirror.empty() && !IsDownloadUrl(config.mirror)) {
     reader.Malformed(mirrorKey, "'" + config.mirror + "' is no http:// or https:// URL");

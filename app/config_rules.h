@@ -8,6 +8,7 @@
 
 #include "app/config_keys.h"
 #include "app/package_checks.h"
+#include "probes/version_class.h"
 
 // A value of this length or longer is malformed: the system's reader would have to be trusted to
 // hand it over whole, and the installer's paths and texts are sized for less.
@@ -47,31 +48,41 @@ private:
   const std::string& text_;
 };
 
+// The keys a system reads its package from.
+struct PackageKeys {
+  const char* location;
+  const char* mirror;
+};
+
+// kWebFileKey and its mirror on an x86 system, kWebFile64Key and its mirror on an x64 one; on an
+// Arm64 system kWebFileArm64Key and its mirror when `arm64Configured` (the configuration sets
+// kWebFileArm64Key), else the x64 package, which such a system runs under emulation.
+PackageKeys PackageKeysFor(NativeMachine machine, bool arm64Configured);
+
 // The configuration as the rules read it, or the first key whose value cannot be used.
 struct ConfigJudgement {
   RuntimeConfig config;  // location and mirror as configured (no QA rewrite, no local path yet)
   std::string why;       // why the malformed key's value cannot be used ("" when every value can)
+  // The INFO entry that says which location key the system's processor chose ("Package for Arm64:
+  // WebFileArm64"); "" when the configuration offers no Arm64 package, so there was no choice.
+  std::string choice;
 
   const std::string& MalformedKey() const { return config.checks.malformedKey; }
 };
 
-// Reads and judges every key a system of that bitness reads, in this order: the location
-// (kWebFile64Key on a 64-bit system, else kWebFileKey), Caption, CompanyNameShort, parameters,
+// Reads and judges every key a system with that processor reads, in this order: the location
+// (PackageKeysFor), Caption, CompanyNameShort, parameters,
 // progressbar, the package checks (ReadChecksFor), Retries, the mirror. Malformed: any value of
 // more than kLongestConfigValue characters; a location that is no URL (IsHttpLocation) and holds
 // ".." or ":" (the package beside the installer must lie in its folder, and its copy in the working
 // folder must stay there); Retries other than "" or 0 to 10; a mirror that is set and no http:// or
 // https:// URL; the checks' own rules (ReadPackageChecks). A malformed value leaves the others read.
-ConfigJudgement JudgeConfig(const ConfigLookup& lookup, bool is64Bit);
+ConfigJudgement JudgeConfig(const ConfigLookup& lookup, NativeMachine machine);
 
 // The package checks that pin `locationKey` (one of kLocationKeys): HashKeyFor(locationKey),
 // RequireSignature, SignerName and SignerThumbprint, judged by ReadPackageChecks and by length;
 // `why` says why the malformed key's value cannot be used.
 PackageChecks ReadChecksFor(const ConfigLookup& lookup, const std::string& locationKey, std::string& why);
-
-// The location key and the mirror key a system of that bitness reads.
-const char* LocationKeyFor(bool is64Bit);
-const char* MirrorKeyFor(bool is64Bit);
 
 // The integer the system's INI reader makes of "progressbar": leading white space and a sign
 // skipped, a "0x" prefix read as hexadecimal, the digits up to the first other character (none: 0);

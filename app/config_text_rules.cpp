@@ -29,8 +29,8 @@ ConfigTextVerdict JudgeConfigText(const std::string& text) {
   }
 
   const ProfileTextLookup lookup(text);
-  for (const bool is64Bit : {true, false}) {
-    const ConfigJudgement judgement = JudgeConfig(lookup, is64Bit);
+  for (const NativeMachine machine : {NativeMachine::kX64, NativeMachine::kX86, NativeMachine::kArm64}) {
+    const ConfigJudgement judgement = JudgeConfig(lookup, machine);
     if (!judgement.MalformedKey().empty())
       return Refuse(judgement.MalformedKey(), MalformedValueText(judgement.MalformedKey()) + ": " + judgement.why,
                     true);

@@ -57,6 +57,7 @@ int CInstallerApp::ReadRuntimeConfig() {
   inputs.qaValue = m_strQaValue;
   inputs.modulePath = m_strModulePath;
   inputs.moduleDirectory = m_strModuleDirectory;
+  inputs.machine = GetNativeMachine();
   return ::ReadRuntimeConfig(inputs, m_workFolder, m_config);
 }
 

@@ -22,8 +22,9 @@ bool IsTooSmallToRun(uint32_t fileSize) { return fileSize <= kLargestRefusedPack
 std::string MalformedValueText(const std::string& key) { return "Malformed " + key + " value in the configuration"; }
 
 std::string HashKeyFor(const std::string& locationKey) {
-  const bool is64Bit = locationKey == kWebFile64Key || locationKey == kWebFile64MirrorKey;
-  return is64Bit ? kWebFile64Sha256Key : kWebFileSha256Key;
+  if (locationKey == kWebFile64Key || locationKey == kWebFile64MirrorKey) return kWebFile64Sha256Key;
+  if (locationKey == kWebFileArm64Key || locationKey == kWebFileArm64MirrorKey) return kWebFileArm64Sha256Key;
+  return kWebFileSha256Key;
 }
 
 bool ParseSha256(const std::string& text, Sha256Digest& digest) {

@@ -9,7 +9,6 @@
 #include "framework/file.h"
 #include "framework/handle.h"
 #include "framework/resources.h"
-#include "probes/version_probes.h"
 #include "records/failure_report.h"
 #include "records/records.h"
 #include "res/resource.h"
@@ -92,8 +91,10 @@ int ReadRuntimeConfig(const ConfigReadInputs& inputs, WorkFolder& folder, Runtim
   }
   // Read once the write handle is closed: how the system's profile reader shares a file does not
   // matter, and in the working folder nobody else can write it in the meantime.
-  config = JudgeConfig(ProfileFileLookup(fileName), Is64BitWindows() != 0).config;
+  const ConfigJudgement judgement = JudgeConfig(ProfileFileLookup(fileName), inputs.machine);
   DeleteFileA(fileName.c_str());
+  config = judgement.config;
+  if (!judgement.choice.empty()) LogEvent(judgement.choice, LOG_INFO);
 
   const bool qaUrl = inputs.qaMode && IsHttpLocation(config.location);
   if (qaUrl) {

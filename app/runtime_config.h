@@ -11,9 +11,10 @@ class WorkFolder;
 // What the reader needs from the application object.
 struct ConfigReadInputs {
   bool qaMode = false;
-  std::string qaValue;          // the "qa" switch's value
-  std::string modulePath;       // the executable's full path
-  std::string moduleDirectory;  // without trailing backslash
+  std::string qaValue;                          // the "qa" switch's value
+  std::string modulePath;                       // the executable's full path
+  std::string moduleDirectory;                  // without trailing backslash
+  NativeMachine machine = NativeMachine::kX86;  // the system's processor (GetNativeMachine)
 };
 
 // The embedded configuration's text: the resource up to its first NUL, never past its end; "" when
@@ -37,8 +38,9 @@ private:
 
 // Makes the run's working folder (`folder`, see app/work_folder.h), extracts the embedded
 // configuration into it, closes the file, reads section "runtime" into `config` by the
-// configuration's rules (JudgeConfig: a malformed value is named in config.checks.malformedKey,
-// for the flow to refuse), deletes the file and returns the SourceKind. Without a configuration,
+// configuration's rules (JudgeConfig for inputs.machine: a malformed value is named in
+// config.checks.malformedKey, for the flow to refuse; the choice of an Arm64 package is logged at
+// INFO), deletes the file and returns the SourceKind. Without a configuration,
 // returns 0, makes no folder and leaves `config` as it was. When the folder or the file cannot be
 // made or written, says so in a message box (always: the UI setting is not known yet), logs it and
 // returns 0; there is no other place to fall back to. (Win32.)

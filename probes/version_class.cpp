@@ -18,3 +18,10 @@ int ClassifyWindowsVersion(bool queried, uint32_t platformId, uint32_t major, ui
 bool IsNtVistaOrLater(bool queried, uint32_t platformId, uint32_t major) {
   return queried && platformId == kPlatformNT && major >= 6;
 }
+
+NativeMachine ClassifyNativeMachine(bool asked, uint16_t nativeMachine, bool is64BitWindows) {
+  if (asked && nativeMachine == kImageMachineArm64) return NativeMachine::kArm64;
+  if (asked && nativeMachine == kImageMachineAmd64) return NativeMachine::kX64;
+  if (asked && nativeMachine == kImageMachineI386) return NativeMachine::kX86;
+  return is64BitWindows ? NativeMachine::kX64 : NativeMachine::kX86;
+}

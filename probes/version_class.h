@@ -16,3 +16,14 @@ bool IsNtVistaOrLater(bool queried, uint32_t platformId, uint32_t major);
 
 // The smallest class the installer runs on.
 constexpr int kOldestSupportedClass = 5;
+
+// The processor a system runs its own programs on, as far as the choice of package goes.
+enum class NativeMachine { kX86, kX64, kArm64 };
+
+// The image machine types IsWow64Process2 reports (IMAGE_FILE_MACHINE_*).
+enum : uint16_t { kImageMachineI386 = 0x014C, kImageMachineAmd64 = 0x8664, kImageMachineArm64 = 0xAA64 };
+
+// The system's processor from IsWow64Process2's native machine when `asked` (the function exists
+// and answered), else from the bitness alone: a system without that function has no Arm64 build.
+// A machine type not named here counts by the bitness too.
+NativeMachine ClassifyNativeMachine(bool asked, uint16_t nativeMachine, bool is64BitWindows);

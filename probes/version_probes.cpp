@@ -18,6 +18,7 @@ bool QueryVersion(OSVERSIONINFOA& info) {
 // FOLDERID_LocalAppDataLow.
 const GUID kLocalAppDataLow = {0xA520A1A4, 0x1780, 0x4FF6, {0xBD, 0x18, 0x16, 0x73, 0x43, 0xC5, 0xAF, 0x16}};
 typedef HRESULT(WINAPI* GetKnownFolderPathFn)(const GUID&, DWORD, HANDLE, PWSTR*);
+typedef BOOL(WINAPI* IsWow64Process2Fn)(HANDLE, USHORT*, USHORT*);
 }  // namespace
 
 int GetWindowsVersionClass() {
@@ -37,6 +38,18 @@ BOOL Is64BitWindows() {
   if (ExpandEnvironmentStringsA("%ProgramW6432%", expanded, sizeof expanded) == 0) return FALSE;
   expanded[sizeof expanded - 1] = '\0';
   return _mbschr(reinterpret_cast<unsigned char*>(expanded), '%') == nullptr ? TRUE : FALSE;
+}
+
+NativeMachine GetNativeMachine() {
+  // kernel32 is in every process and always the system's own; looked up by name so that the
+  // installer still starts where the function does not exist.
+  auto isWow64Process2 = reinterpret_cast<IsWow64Process2Fn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "IsWow64Process2")));
+  USHORT processMachine = 0;
+  USHORT nativeMachine = 0;
+  const bool asked =
+      isWow64Process2 != nullptr && isWow64Process2(GetCurrentProcess(), &processMachine, &nativeMachine) != FALSE;
+  return ClassifyNativeMachine(asked, nativeMachine, Is64BitWindows() != FALSE);
 }
 
 BOOL HasKnownFolderApi() {

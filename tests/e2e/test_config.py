@@ -55,8 +55,10 @@ class ConfigTest(unittest.TestCase):
 
 class ConfigOn64BitTest(ConfigTest):
     def test_64_bit_windows_uses_WebFile64(self):
-        self.run_with(WebFile="32\\package32.exe", WebFile64="64\\package64.exe")
+        # Wine is an x64 machine: an Arm64 package in the configuration is not for it.
+        log, _ = self.run_with(WebFile="32\\package32.exe", WebFile64="64\\package64.exe", WebFileArm64="arm.exe")
         self.assertEqual(self.started_packages(1), ["package64.exe"])
+        self.assertIn("Package for x64: WebFile64", [text for _, _, text in entries(log)])
 
     def test_64_bit_windows_never_falls_back_to_WebFile(self):
         # Without WebFile64 the location is empty: it would name the installer's own directory,
@@ -163,8 +165,9 @@ class ConfigOn32BitTest(ConfigTest):
     bits = 32
 
     def test_32_bit_windows_uses_WebFile(self):
-        self.run_with(WebFile="32\\package32.exe", WebFile64="64\\package64.exe")
+        log, _ = self.run_with(WebFile="32\\package32.exe", WebFile64="64\\package64.exe", WebFileArm64="arm.exe")
         self.assertEqual(self.started_packages(1), ["package32.exe"])
+        self.assertIn("Package for x86: WebFile", [text for _, _, text in entries(log)])
 
 
 del ConfigTest  # only its subclasses run

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "app/config_rules.h"
 #include "probes/version_class.h"
 
 namespace {
@@ -45,6 +46,40 @@ TEST(VersionClass, VistaOrLater) {
   EXPECT_FALSE(IsNtVistaOrLater(true, kPlatformNT, 5));
   EXPECT_FALSE(IsNtVistaOrLater(true, kPlatformWindows, 6));
   EXPECT_FALSE(IsNtVistaOrLater(false, kPlatformNT, 6));
+}
+
+TEST(NativeMachine, TheProbesAnswerAndTheKeysDecideThePackage) {
+  struct Row {
+    bool asked;
+    uint16_t native;
+    bool is64Bit;
+    bool arm64Configured;
+    NativeMachine machine;
+    const char* location;
+  };
+  const Row rows[] = {
+      {true, kImageMachineArm64, true, true, NativeMachine::kArm64, "WebFileArm64"},
+      {true, kImageMachineArm64, true, false, NativeMachine::kArm64, "WebFile64"},
+      {true, kImageMachineAmd64, true, true, NativeMachine::kX64, "WebFile64"},
+      {true, kImageMachineI386, false, true, NativeMachine::kX86, "WebFile"},
+      // No such function (older systems): the bitness alone; they have no Arm64 build.
+      {false, kImageMachineArm64, true, true, NativeMachine::kX64, "WebFile64"},
+      {false, 0, false, true, NativeMachine::kX86, "WebFile"},
+      // A machine type nobody builds for here counts by the bitness.
+      {true, 0x01C4, false, true, NativeMachine::kX86, "WebFile"},
+  };
+  for (const Row& row : rows) {
+    const NativeMachine machine = ClassifyNativeMachine(row.asked, row.native, row.is64Bit);
+    EXPECT_EQ(machine, row.machine) << row.native;
+    EXPECT_STREQ(PackageKeysFor(machine, row.arm64Configured).location, row.location) << row.native;
+  }
+  // The install log says which key was read, and only when there was a choice to make.
+  const std::string withArm64 = "[runtime]\nWebFile64=https://h/p64.exe\nWebFileArm64=https://h/pa.exe\n";
+  const std::string withoutArm64 = "[runtime]\nWebFile64=https://h/p64.exe\n";
+  EXPECT_EQ(JudgeConfig(ProfileTextLookup(withArm64), NativeMachine::kArm64).choice, "Package for Arm64: WebFileArm64");
+  EXPECT_EQ(JudgeConfig(ProfileTextLookup(withArm64), NativeMachine::kX64).choice, "Package for x64: WebFile64");
+  EXPECT_EQ(JudgeConfig(ProfileTextLookup(withoutArm64), NativeMachine::kArm64).choice, "");
+  EXPECT_EQ(JudgeConfig(ProfileTextLookup(withoutArm64), NativeMachine::kArm64).config.location, "https://h/p64.exe");
 }
 
 }  // namespace

@@ -32,6 +32,8 @@ TEST_F(ConfigParity, TheInstallerAndTheToolsJudgeEveryConfigurationAlike) {
     std::string text;
     const char* malformed64;  // the key the rules name on a 64-bit system, "" for none
     const char* malformed32;
+    const char* malformedArm64 = nullptr;  // nullptr: as on a 64-bit system
+    const char* locationArm64 = nullptr;   // the location an Arm64 system reads; nullptr: not checked
   };
   const Row rows[] = {
       {"good configuration",
@@ -58,6 +60,20 @@ TEST_F(ConfigParity, TheInstallerAndTheToolsJudgeEveryConfigurationAlike) {
       {"progressbar=abc", head + "progressbar=abc\r\n", "", ""},
       {"progressbar= 0x10", head + "progressbar= 0x10\r\n", "", ""},
       {"progressbar=-0", head + "progressbar=-0\r\n", "", ""},
+      // An Arm64 system reads its own keys when the configuration has them, else the x64 package.
+      {"no Arm64 package", head, "", "", "", "https://h.example/p64.exe"},
+      {"Arm64 package with its mirror and hash",
+       head +
+           "WebFileArm64=https://h.example/pa.exe\r\nWebFileArm64Mirror=https://m.example/pa.exe\r\n"
+           "WebFileArm64Sha256=" +
+           hash + "\r\n",
+       "", "", "", "https://h.example/pa.exe"},
+      {"Arm64 mirror ftp://x", head + "WebFileArm64=https://h.example/pa.exe\r\nWebFileArm64Mirror=ftp://x\r\n", "", "",
+       "WebFileArm64Mirror"},
+      {"bad Arm64 hash", head + "WebFileArm64=https://h.example/pa.exe\r\nWebFileArm64Sha256=abc\r\n", "", "",
+       "WebFileArm64Sha256"},
+      {"Arm64 mirror without an Arm64 package", head + "WebFileArm64Mirror=ftp://x\r\n", "", "", "",
+       "https://h.example/p64.exe"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -65,12 +81,19 @@ TEST_F(ConfigParity, TheInstallerAndTheToolsJudgeEveryConfigurationAlike) {
     const std::string file = Path("config.ini");
     const ProfileFileLookup installerReader(file);
     const ProfileTextLookup toolsReader(row.text);
-    std::string seen[2];
-    for (const bool is64Bit : {true, false}) {
-      const ConfigJudgement installer = JudgeConfig(installerReader, is64Bit);
-      const ConfigJudgement tool = JudgeConfig(toolsReader, is64Bit);
-      EXPECT_EQ(installer.MalformedKey(), is64Bit ? row.malformed64 : row.malformed32) << (is64Bit ? 64 : 32);
-      EXPECT_EQ(tool.MalformedKey(), installer.MalformedKey()) << (is64Bit ? 64 : 32);
+    std::string seen[3];
+    for (const NativeMachine machine : {NativeMachine::kX64, NativeMachine::kX86, NativeMachine::kArm64}) {
+      const int column = static_cast<int>(machine);
+      const char* const expected[] = {row.malformed32, row.malformed64,
+                                      row.malformedArm64 != nullptr ? row.malformedArm64 : row.malformed64};
+      const ConfigJudgement installer = JudgeConfig(installerReader, machine);
+      const ConfigJudgement tool = JudgeConfig(toolsReader, machine);
+      EXPECT_EQ(installer.MalformedKey(), expected[column]) << column;
+      EXPECT_EQ(tool.MalformedKey(), installer.MalformedKey()) << column;
+      EXPECT_EQ(tool.choice, installer.choice);
+      if (machine == NativeMachine::kArm64 && row.locationArm64 != nullptr) {
+        EXPECT_EQ(installer.config.location, row.locationArm64);
+      }
       EXPECT_EQ(tool.why, installer.why);
       const RuntimeConfig& a = installer.config;
       const RuntimeConfig& b = tool.config;
@@ -81,16 +104,20 @@ TEST_F(ConfigParity, TheInstallerAndTheToolsJudgeEveryConfigurationAlike) {
       EXPECT_EQ(a.mirror, b.mirror);
       EXPECT_EQ(a.showUI, b.showUI);
       EXPECT_EQ(a.showUI, static_cast<int>(GetPrivateProfileIntA(kConfigSection, kProgressbarKey, 1, file.c_str())));
-      seen[is64Bit ? 0 : 1] = Shown(installer.MalformedKey()) + " retries=" + std::to_string(a.retries) +
-                              " showUI=" + std::to_string(a.showUI);
+      seen[column] = Shown(installer.MalformedKey()) + " retries=" + std::to_string(a.retries) +
+                     " showUI=" + std::to_string(a.showUI);
     }
-    // What checkcfg and stampcfg decide: refused exactly when the installer refuses on either system.
+    // What checkcfg and stampcfg decide: refused exactly when the installer refuses on any system.
     const ConfigTextVerdict verdict = JudgeConfigText(row.text);
-    const std::string expected = *row.malformed64 ? row.malformed64 : row.malformed32;
+    const std::string expected = *row.malformed64                ? row.malformed64
+                                 : *row.malformed32              ? row.malformed32
+                                 : row.malformedArm64 != nullptr ? row.malformedArm64
+                                                                 : "";
     EXPECT_EQ(verdict.malformedKey, expected);
     EXPECT_EQ(verdict.Accepted(), expected.empty()) << verdict.refusal;
-    std::printf("[ parity   ] %-36s 64-bit: %-40s 32-bit: %-40s tools: %s\n", row.what, seen[0].c_str(),
-                seen[1].c_str(), verdict.Accepted() ? "accepted" : verdict.refusal.substr(0, 90).c_str());
+    std::printf("[ parity   ] %-36s 64-bit: %-40s 32-bit: %-40s Arm64: %-40s tools: %s\n", row.what, seen[1].c_str(),
+                seen[0].c_str(), seen[2].c_str(),
+                verdict.Accepted() ? "accepted" : verdict.refusal.substr(0, 90).c_str());
   }
 }
 

@@ -69,8 +69,9 @@ std::string Check(const std::string& text, bool allowUnverified, std::vector<Loc
     if (!checks.signerName.empty()) location.pins.push_back("signer named '" + checks.signerName + "'");
     if (checks.thumbprintConfigured)
       location.pins.push_back("signer thumbprint " + FormatSha256(checks.signerThumbprint));
-    // A mirror is only tried after its location, so it names no package by itself.
-    if (location.key != kWebFileMirrorKey && location.key != kWebFile64MirrorKey) {
+    // A mirror is only tried after its location, and an Arm64 package only on Arm64, so neither
+    // names a package for every system by itself.
+    if (location.key == kWebFileKey || location.key == kWebFile64Key) {
       names += (names.empty() ? "" : ", ") + location.key;
       anySet = anySet || !location.value.empty();
     }
