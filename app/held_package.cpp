@@ -60,6 +60,48 @@ struct TrustStatePolicy : handle_policy::NullIsInvalid<TrustCall*> {
 using UniqueTrustState = UniqueAny<TrustCall*, TrustStatePolicy>;
 
 std::string HexCode(LONG code) { return FormatText("0x%08lX", static_cast<unsigned long>(code)); }
+
+// Where the shell keeps the zone a file came from; the only stream of a package that is copied.
+const char kZoneStream[] = ":Zone.Identifier";
+// A zone record is a few lines of text; a larger stream is no mark this run passes on.
+constexpr DWORD kZoneStreamLimit = 64 * 1024;
+
+// Copies the source's zone stream to the target, so that the copy is known to come from where the
+// source came from. A source without one (or on a volume without streams) gives nothing to copy;
+// one that is there but cannot be copied whole fails the copy with the system's error in `error`.
+bool CopyZoneStream(const std::string& source, const std::string& target, DWORD& error) {
+  const UniqueHandle from(CreateFileA((source + kZoneStream).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!from) {
+    const DWORD openError = GetLastError();
+    if (openError == ERROR_FILE_NOT_FOUND || openError == ERROR_PATH_NOT_FOUND || openError == ERROR_INVALID_NAME)
+      return true;
+    error = openError;
+    return false;
+  }
+  const DWORD size = GetFileSize(from.get(), nullptr);
+  if (size == INVALID_FILE_SIZE || size > kZoneStreamLimit) {
+    error = size == INVALID_FILE_SIZE ? GetLastError() : ERROR_FILE_TOO_LARGE;
+    return false;
+  }
+  std::vector<BYTE> mark(size);
+  DWORD read = 0, put = 0;
+  if (size > 0 && !ReadFile(from.get(), mark.data(), size, &read, nullptr)) {
+    error = GetLastError();
+    return false;
+  }
+  const UniqueHandle to(CreateFileA((target + kZoneStream).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!to || (size > 0 && !WriteFile(to.get(), mark.data(), read, &put, nullptr))) {
+    error = GetLastError();
+    return false;
+  }
+  if (read != size || put != read) {
+    error = read != size ? ERROR_READ_FAULT : ERROR_WRITE_FAULT;
+    return false;
+  }
+  return true;
+}
 }  // namespace
 
 UniqueHandle HoldPackage(const std::string& path) { return HoldFileForReading(path.c_str()); }
@@ -84,6 +126,7 @@ BOOL CopyHeldFile(const std::string& source, const std::string& target, Sha256Di
       break;
     }
     if (read == 0) {
+      if (!CopyZoneStream(source, target, error)) break;
       written = hash.Finish();
       return TRUE;
     }

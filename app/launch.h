@@ -70,5 +70,27 @@ bool StartWithOpen(const std::string& path, const std::string& parameters, const
 // last error, so call it right after the failed call.
 void LogShellFailure(const std::string& path);
 
+// The environment a program started through the shell gets while this object lives: the shell has
+// no environment of its own to give, so the child inherits this process's. `tempDirectory` (with
+// its trailing backslash; empty: left as it is) becomes TEMP and TMP, and __COMPAT_LAYER, which
+// would carry the user's compatibility settings into it, is removed. The destructor puts back
+// what this process had, so that nothing else it does changes; start the child with
+// SEE_MASK_NOASYNC, so that it has been created by then. Main thread only.
+class ChildEnvironment {
+public:
+  explicit ChildEnvironment(const std::string& tempDirectory);
+  ~ChildEnvironment();
+  ChildEnvironment(const ChildEnvironment&) = delete;
+  ChildEnvironment& operator=(const ChildEnvironment&) = delete;
+
+private:
+  struct Saved {
+    const char* name;
+    bool present;
+    std::string value;
+  };
+  Saved saved_[3];
+};
+
 // StartThroughShell with "runas"; TRUE when the shell started the file.
 BOOL RunElevated(HWND owner, const char* file, const char* parameters, const char* directory, bool silent);

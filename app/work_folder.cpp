@@ -1,6 +1,10 @@
 #include "app/work_folder.h"
 
+#include <aclapi.h>
 #include <sddl.h>
+
+#include <cstring>
+#include <vector>
 
 #include "framework/file.h"
 #include "framework/format.h"
@@ -11,6 +15,13 @@ namespace {
 // to files and folders inside.
 const char kAdminOnlySddl[] = "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 constexpr int kNameAttempts = 8;
+const char kNamePrefix[] = "vkinst-";
+constexpr size_t kNameDigits = 16;
+// How deep the removal of an earlier run's folder goes: a package's temporary files rarely nest
+// more than a few levels, and a deeper tree stays for a later run rather than risk the stack.
+constexpr int kRemovalDepth = 24;
+constexpr DWORD kOpenAsItself = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 using RtlGenRandomFn = BOOLEAN(WINAPI*)(PVOID buffer, ULONG length);
 
@@ -56,7 +67,164 @@ std::string SystemTempDirectory() {
 }
 
 void DeleteAtRestart(const std::string& path) { MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT); }
+
+// `path` itself, a reparse point too, never what one leads to. Shares everything, so that opening
+// it changes nothing for anybody else.
+UniqueHandle OpenAsItself(const std::string& path, DWORD access) {
+  return UniqueHandle(CreateFileA(path.c_str(), access, kShareAll, nullptr, OPEN_EXISTING, kOpenAsItself, nullptr));
+}
+
+enum class EntryKind { kUnknown, kFile, kDirectory, kReparsePoint };
+
+EntryKind KindOf(HANDLE entry) {
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (!GetFileInformationByHandle(entry, &info)) return EntryKind::kUnknown;
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return EntryKind::kReparsePoint;
+  return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::kDirectory : EntryKind::kFile;
+}
+
+// Marks the entry behind `entry` (opened with DELETE) for deletion when its last handle closes:
+// the entry itself, whatever its name leads to now. NtSetInformationFile exists on every NT
+// system; SetFileInformationByHandle only from Windows Vista on.
+bool MarkForDeletion(HANDLE entry) {
+  struct IoStatus {
+    void* pointer;
+    ULONG_PTR information;
+  };
+  using SetInformationFn = LONG(WINAPI*)(HANDLE, IoStatus*, void*, ULONG, int);
+  constexpr int kFileDispositionInformation = 13;
+  static const auto setInformation = reinterpret_cast<SetInformationFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtSetInformationFile")));
+  if (setInformation == nullptr) return false;
+  IoStatus status = {};
+  BOOLEAN deleteFile = TRUE;
+  return setInformation(entry, &status, &deleteFile, sizeof deleteFile, kFileDispositionInformation) >= 0;
+}
+
+bool IsWorkFolderName(const char* name) {
+  const size_t prefixLength = sizeof kNamePrefix - 1;
+  if (strncmp(name, kNamePrefix, prefixLength) != 0 || strlen(name) != prefixLength + kNameDigits) return false;
+  for (const char* digit = name + prefixLength; *digit != '\0'; ++digit) {
+    if (!((*digit >= '0' && *digit <= '9') || (*digit >= 'a' && *digit <= 'f'))) return false;
+  }
+  return true;
+}
+
+struct Entry {
+  std::string name;
+  bool reparsePoint;
+};
+
+// The entries of the directory `path` (without its trailing backslash), "." and ".." left out. A
+// reparse point is flagged as the listing shows it: what a handle shows is checked again after.
+std::vector<Entry> EntriesOf(const std::string& path) {
+  std::vector<Entry> entries;
+  WIN32_FIND_DATAA found;
+  const UniqueFileSearch search(FindFirstFileA((path + "\\*").c_str(), &found));
+  while (search) {
+    if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0)
+      entries.push_back({found.cFileName, (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0});
+    if (!FindNextFileA(search.get(), &found)) break;
+  }
+  return entries;
+}
+
+// Deletes the entry at `path` itself when a handle shows it to be of `kind` (a reparse point as
+// the listing flagged it, `listedReparsePoint`).
+bool DeleteEntry(const std::string& path, bool listedReparsePoint, EntryKind kind) {
+  const UniqueHandle entry = OpenAsItself(path, DELETE | FILE_READ_ATTRIBUTES);
+  if (!entry) return false;
+  const EntryKind found = listedReparsePoint ? EntryKind::kReparsePoint : KindOf(entry.get());
+  return found == kind && MarkForDeletion(entry.get());
+}
+
+// Deletes what the directory `path` holds, nothing followed, and then the directory itself. The
+// directory is enumerated by name while nothing of ours holds it for deletion (a listing does not
+// share that). True when all of it is gone.
+bool RemoveTree(const std::string& path, int depth) {
+  bool emptied = true;
+  for (const Entry& listed : EntriesOf(path)) {
+    const std::string entryPath = path + "\\" + listed.name;
+    EntryKind kind = EntryKind::kUnknown;
+    {
+      const UniqueHandle entry = OpenAsItself(entryPath, FILE_READ_ATTRIBUTES);
+      if (entry) kind = listed.reparsePoint ? EntryKind::kReparsePoint : KindOf(entry.get());
+    }
+    if (kind == EntryKind::kDirectory) {
+      if (depth >= kRemovalDepth || !RemoveTree(entryPath, depth + 1)) emptied = false;
+    } else if (kind == EntryKind::kUnknown || !DeleteEntry(entryPath, listed.reparsePoint, kind)) {
+      emptied = false;
+    }
+  }
+  return emptied && DeleteEntry(path, false, EntryKind::kDirectory);
+}
 }  // namespace
+
+bool IsWorkFolderDescriptor(PSECURITY_DESCRIPTOR descriptor) {
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  PSID owner = nullptr;
+  BOOL ownerDefaulted = FALSE, daclPresent = FALSE, daclDefaulted = FALSE;
+  PACL dacl = nullptr;
+  if (!GetSecurityDescriptorControl(descriptor, &control, &revision) || (control & SE_DACL_PROTECTED) == 0 ||
+      !GetSecurityDescriptorOwner(descriptor, &owner, &ownerDefaulted) || owner == nullptr ||
+      !GetSecurityDescriptorDacl(descriptor, &daclPresent, &dacl, &daclDefaulted) || !daclPresent || dacl == nullptr ||
+      dacl->AceCount != 2) {
+    return false;
+  }
+  SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+  UniqueSid administrators, system;
+  if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                administrators.put()) ||
+      !AllocateAndInitializeSid(&ntAuthority, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, system.put())) {
+    return false;
+  }
+  if (!EqualSid(owner, administrators.get())) return false;
+  bool seenSystem = false, seenAdministrators = false;
+  for (DWORD index = 0; index < dacl->AceCount; ++index) {
+    void* ace = nullptr;
+    if (!GetAce(dacl, index, &ace)) return false;
+    const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
+    if (allowed->Header.AceType != ACCESS_ALLOWED_ACE_TYPE ||
+        allowed->Header.AceFlags != (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE) || allowed->Mask != FILE_ALL_ACCESS) {
+      return false;
+    }
+    PSID sid = const_cast<DWORD*>(&allowed->SidStart);
+    if (EqualSid(sid, system.get())) {
+      seenSystem = true;
+    } else if (EqualSid(sid, administrators.get())) {
+      seenAdministrators = true;
+    } else {
+      return false;
+    }
+  }
+  return seenSystem && seenAdministrators;
+}
+
+bool HasWorkFolderDescriptor(HANDLE folder) {
+  UniqueLocal descriptor;
+  if (GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                      nullptr, nullptr, reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put())) != ERROR_SUCCESS) {
+    return false;
+  }
+  return IsWorkFolderDescriptor(descriptor.get());
+}
+
+int RemoveEarlierWorkFolders(const std::string& parent, bool (*isOurs)(HANDLE folder)) {
+  int removed = 0;
+  const std::string folderPath = parent.substr(0, parent.find_last_not_of('\\') + 1);
+  for (const Entry& listed : EntriesOf(folderPath)) {
+    if (listed.reparsePoint || !IsWorkFolderName(listed.name.c_str())) continue;
+    const std::string path = parent + listed.name;
+    {
+      // Asking for DELETE fails while a run or its package holds the folder without sharing that.
+      const UniqueHandle folder = OpenAsItself(path, DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES);
+      if (!folder || KindOf(folder.get()) != EntryKind::kDirectory || !isOurs(folder.get())) continue;
+    }
+    if (RemoveTree(path, 0)) ++removed;
+  }
+  return removed;
+}
 
 UniqueLocal WorkFolderSecurity() {
   UniqueLocal descriptor;
@@ -90,6 +258,9 @@ BOOL WorkFolder::Create(DWORD& error) {
     error = ERROR_PATH_NOT_FOUND;
     return FALSE;
   }
+  // Only where this run's own folders are administrators-only can an earlier run's be told from
+  // anybody else's.
+  if (elevated) RemoveEarlierWorkFolders(parent);
   return CreateIn(parent, elevated, error);
 }
 
@@ -111,6 +282,17 @@ BOOL WorkFolder::CreateIn(const std::string& parent, bool adminOnly, DWORD& erro
     // Only a folder made by this call is used: one that exists, whoever made it, is refused.
     if (CreateDirectoryA(folder.c_str(), &attributes)) {
       created_ = true;
+      // Held without sharing its deletion until Finish: nobody can delete, rename or replace it
+      // meanwhile, and a run that starts meanwhile leaves it alone. A handle without data access
+      // would not count in the sharing; one with DELETE access would keep the started package
+      // from having the folder as its working directory, which shares reading and writing only.
+      held_.reset(CreateFileA(folder.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, kOpenAsItself, nullptr));
+      const std::string temp = PackageTempDirectory(path_);
+      if (!held_ || !CreateDirectoryA(temp.c_str(), &attributes)) {
+        error = GetLastError();
+        return FALSE;
+      }
       return TRUE;
     }
     error = GetLastError();
@@ -122,16 +304,29 @@ BOOL WorkFolder::CreateIn(const std::string& parent, bool adminOnly, DWORD& erro
 void WorkFolder::Finish() {
   if (!created_) return;
   created_ = false;
-  // Only this run can write in the folder: what it holds is what the run put there.
-  WIN32_FIND_DATAA found;
-  const UniqueFileSearch search(FindFirstFileA((path_ + "*").c_str(), &found));
-  while (search) {
-    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-      const std::string path = path_ + found.cFileName;
-      if (started_ || !DeleteFileA(path.c_str())) DeleteAtRestart(path);
-    }
-    if (!FindNextFileA(search.get(), &found)) break;
-  }
   const std::string folder = Folder();
-  if (started_ || !RemoveDirectoryA(folder.c_str())) DeleteAtRestart(folder);
+  bool left = false;
+  // Only administrators can write in the folder: what it holds is what the run or its package put
+  // there. Still nothing is followed, and only what a handle shows is marked for a restart.
+  for (const Entry& listed : EntriesOf(folder)) {
+    const std::string path = path_ + listed.name;
+    UniqueHandle entry = OpenAsItself(path, DELETE | FILE_READ_ATTRIBUTES);
+    if (!entry) entry = OpenAsItself(path, FILE_READ_ATTRIBUTES);
+    EntryKind kind = entry ? KindOf(entry.get()) : EntryKind::kUnknown;
+    if (listed.reparsePoint && kind != EntryKind::kUnknown) kind = EntryKind::kReparsePoint;
+    if (kind == EntryKind::kFile || kind == EntryKind::kReparsePoint) {
+      if (MarkForDeletion(entry.get())) continue;
+      if (kind == EntryKind::kFile) DeleteAtRestart(path);
+    } else if (kind == EntryKind::kDirectory) {
+      // The started package unpacks into its temporary directory as this run ends.
+      entry.reset();
+      if (!started_ && RemoveTree(path, 0)) continue;
+      DeleteAtRestart(path);
+    }
+    left = true;
+  }
+  // Marked while still held: the name cannot have been given to anything else.
+  if (left && held_ && KindOf(held_.get()) == EntryKind::kDirectory) DeleteAtRestart(folder);
+  held_.reset();
+  if (!left) DeleteEntry(folder, false, EntryKind::kDirectory);
 }
