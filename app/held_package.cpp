@@ -73,31 +73,23 @@ bool CopyZoneStream(const std::string& source, const std::string& target, DWORD&
   const UniqueHandle from(CreateFileA((source + kZoneStream).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!from) {
-    const DWORD openError = GetLastError();
-    if (openError == ERROR_FILE_NOT_FOUND || openError == ERROR_PATH_NOT_FOUND || openError == ERROR_INVALID_NAME)
-      return true;
-    error = openError;
-    return false;
-  }
-  const DWORD size = GetFileSize(from.get(), nullptr);
-  if (size == INVALID_FILE_SIZE || size > kZoneStreamLimit) {
-    error = size == INVALID_FILE_SIZE ? GetLastError() : ERROR_FILE_TOO_LARGE;
-    return false;
-  }
-  std::vector<BYTE> mark(size);
-  DWORD read = 0, put = 0;
-  if (size > 0 && !ReadFile(from.get(), mark.data(), size, &read, nullptr)) {
     error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME;
+  }
+  std::vector<BYTE> mark(kZoneStreamLimit + 1);
+  DWORD read = 0, put = 0;
+  if (!ReadFile(from.get(), mark.data(), kZoneStreamLimit + 1, &read, nullptr)) {
+    error = GetLastError();
+    return false;
+  }
+  if (read > kZoneStreamLimit) {
+    error = ERROR_FILE_TOO_LARGE;
     return false;
   }
   const UniqueHandle to(CreateFileA((target + kZoneStream).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!to || (size > 0 && !WriteFile(to.get(), mark.data(), read, &put, nullptr))) {
-    error = GetLastError();
-    return false;
-  }
-  if (read != size || put != read) {
-    error = read != size ? ERROR_READ_FAULT : ERROR_WRITE_FAULT;
+  if (!to || !WriteFile(to.get(), mark.data(), read, &put, nullptr) || put != read) {
+    error = to && put != read ? ERROR_WRITE_FAULT : GetLastError();
     return false;
   }
   return true;

@@ -14,6 +14,8 @@
 namespace {
 constexpr UINT kRefusalMessageStyle = MB_OK | MB_ICONEXCLAMATION | MB_TASKMODAL | MB_TOPMOST;
 const char kMachineProgramClass[] = "Software\\Classes\\exefile";
+// An environment variable's value, its terminating NUL included, is at most 32767 characters.
+constexpr DWORD kLongestVariable = 32767;
 
 // The ERROR entry and the status key "Error" get `logText`; the user, unless silent, `message`.
 void Refuse(const std::string& logText, const std::string& message, const RuntimeConfig& config) {
@@ -45,15 +47,12 @@ bool PassesChecks(HANDLE package, const std::string& path, const Sha256Digest& w
 }
 
 bool ReadVariable(const char* name, std::string& value) {
-  SetLastError(ERROR_SUCCESS);
-  const DWORD size = GetEnvironmentVariableA(name, nullptr, 0);
-  if (size == 0) return GetLastError() != ERROR_ENVVAR_NOT_FOUND;
-  std::string buffer(size, '\0');
-  const DWORD length = GetEnvironmentVariableA(name, &buffer[0], size);
-  if (length >= size) return false;
-  value.assign(buffer.data(), length);
-  return true;
+  value.resize(kLongestVariable);
+  const DWORD length = GetEnvironmentVariableA(name, &value[0], kLongestVariable);
+  value.resize(length < kLongestVariable ? length : 0);
+  return length > 0 && length < kLongestVariable;
 }
+
 // The package unpacks where only administrators can write, not where the user's programs can.
 std::string PackageTemp(const std::string& directory) {
   return directory.empty() ? std::string() : PackageTempDirectory(directory);

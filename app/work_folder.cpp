@@ -4,7 +4,6 @@
 #include <sddl.h>
 
 #include <cstring>
-#include <vector>
 
 #include "framework/file.h"
 #include "framework/format.h"
@@ -14,6 +13,14 @@ namespace {
 // Owner Administrators; DACL protected, SYSTEM and Administrators full file access, both passed on
 // to files and folders inside.
 const char kAdminOnlySddl[] = "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+// The same as Windows may read it back from a folder: the DACL flagged auto-inherited ("AI"), the
+// entries in either order.
+const char* const kAdminOnlyForms[] = {
+    kAdminOnlySddl,
+    "O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)",
+    "O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)",
+    "O:BAD:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)",
+};
 constexpr int kNameAttempts = 8;
 const char kNamePrefix[] = "vkinst-";
 constexpr size_t kNameDigits = 16;
@@ -93,7 +100,7 @@ bool MarkForDeletion(HANDLE entry) {
   };
   using SetInformationFn = LONG(WINAPI*)(HANDLE, IoStatus*, void*, ULONG, int);
   constexpr int kFileDispositionInformation = 13;
-  static const auto setInformation = reinterpret_cast<SetInformationFn>(
+  const auto setInformation = reinterpret_cast<SetInformationFn>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtSetInformationFile")));
   if (setInformation == nullptr) return false;
   IoStatus status = {};
@@ -110,23 +117,30 @@ bool IsWorkFolderName(const char* name) {
   return true;
 }
 
-struct Entry {
-  std::string name;
-  bool reparsePoint;
-};
+using EntryVisitor = void (*)(void* context, const char* name, bool reparsePoint);
 
-// The entries of the directory `path` (without its trailing backslash), "." and ".." left out. A
-// reparse point is flagged as the listing shows it: what a handle shows is checked again after.
-std::vector<Entry> EntriesOf(const std::string& path) {
-  std::vector<Entry> entries;
+// The one listing loop behind ForEachEntry.
+void VisitEntries(const std::string& path, EntryVisitor visit, void* context) {
   WIN32_FIND_DATAA found;
   const UniqueFileSearch search(FindFirstFileA((path + "\\*").c_str(), &found));
   while (search) {
     if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0)
-      entries.push_back({found.cFileName, (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0});
+      visit(context, found.cFileName, (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
     if (!FindNextFileA(search.get(), &found)) break;
   }
-  return entries;
+}
+
+// Calls `visit`(name, whether the listing flags a reparse point) for each entry of the directory
+// `path` (without its trailing backslash), "." and ".." left out. What a handle shows is checked
+// again after: the listing only adds what Wine shows of a link.
+template <typename Visit>
+void ForEachEntry(const std::string& path, const Visit& visit) {
+  VisitEntries(
+      path,
+      [](void* context, const char* name, bool reparsePoint) {
+        (*static_cast<const Visit*>(context))(name, reparsePoint);
+      },
+      const_cast<Visit*>(&visit));
 }
 
 // Deletes the entry at `path` itself when a handle shows it to be of `kind` (a reparse point as
@@ -143,62 +157,34 @@ bool DeleteEntry(const std::string& path, bool listedReparsePoint, EntryKind kin
 // share that). True when all of it is gone.
 bool RemoveTree(const std::string& path, int depth) {
   bool emptied = true;
-  for (const Entry& listed : EntriesOf(path)) {
-    const std::string entryPath = path + "\\" + listed.name;
+  ForEachEntry(path, [&](const char* name, bool reparsePoint) {
+    const std::string entryPath = path + "\\" + name;
     EntryKind kind = EntryKind::kUnknown;
     {
       const UniqueHandle entry = OpenAsItself(entryPath, FILE_READ_ATTRIBUTES);
-      if (entry) kind = listed.reparsePoint ? EntryKind::kReparsePoint : KindOf(entry.get());
+      if (entry) kind = reparsePoint ? EntryKind::kReparsePoint : KindOf(entry.get());
     }
     if (kind == EntryKind::kDirectory) {
       if (depth >= kRemovalDepth || !RemoveTree(entryPath, depth + 1)) emptied = false;
-    } else if (kind == EntryKind::kUnknown || !DeleteEntry(entryPath, listed.reparsePoint, kind)) {
+    } else if (kind == EntryKind::kUnknown || !DeleteEntry(entryPath, reparsePoint, kind)) {
       emptied = false;
     }
-  }
+  });
   return emptied && DeleteEntry(path, false, EntryKind::kDirectory);
 }
 }  // namespace
 
 bool IsWorkFolderDescriptor(PSECURITY_DESCRIPTOR descriptor) {
-  SECURITY_DESCRIPTOR_CONTROL control = 0;
-  DWORD revision = 0;
-  PSID owner = nullptr;
-  BOOL ownerDefaulted = FALSE, daclPresent = FALSE, daclDefaulted = FALSE;
-  PACL dacl = nullptr;
-  if (!GetSecurityDescriptorControl(descriptor, &control, &revision) || (control & SE_DACL_PROTECTED) == 0 ||
-      !GetSecurityDescriptorOwner(descriptor, &owner, &ownerDefaulted) || owner == nullptr ||
-      !GetSecurityDescriptorDacl(descriptor, &daclPresent, &dacl, &daclDefaulted) || !daclPresent || dacl == nullptr ||
-      dacl->AceCount != 2) {
+  UniqueLocal text;
+  if (!ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1,
+                                                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                                            reinterpret_cast<LPSTR*>(text.put()), nullptr)) {
     return false;
   }
-  SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
-  UniqueSid administrators, system;
-  if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
-                                administrators.put()) ||
-      !AllocateAndInitializeSid(&ntAuthority, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, system.put())) {
-    return false;
+  for (const char* form : kAdminOnlyForms) {
+    if (strcmp(static_cast<const char*>(text.get()), form) == 0) return true;
   }
-  if (!EqualSid(owner, administrators.get())) return false;
-  bool seenSystem = false, seenAdministrators = false;
-  for (DWORD index = 0; index < dacl->AceCount; ++index) {
-    void* ace = nullptr;
-    if (!GetAce(dacl, index, &ace)) return false;
-    const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
-    if (allowed->Header.AceType != ACCESS_ALLOWED_ACE_TYPE ||
-        allowed->Header.AceFlags != (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE) || allowed->Mask != FILE_ALL_ACCESS) {
-      return false;
-    }
-    PSID sid = const_cast<DWORD*>(&allowed->SidStart);
-    if (EqualSid(sid, system.get())) {
-      seenSystem = true;
-    } else if (EqualSid(sid, administrators.get())) {
-      seenAdministrators = true;
-    } else {
-      return false;
-    }
-  }
-  return seenSystem && seenAdministrators;
+  return false;
 }
 
 bool HasWorkFolderDescriptor(HANDLE folder) {
@@ -213,16 +199,16 @@ bool HasWorkFolderDescriptor(HANDLE folder) {
 int RemoveEarlierWorkFolders(const std::string& parent, bool (*isOurs)(HANDLE folder)) {
   int removed = 0;
   const std::string folderPath = parent.substr(0, parent.find_last_not_of('\\') + 1);
-  for (const Entry& listed : EntriesOf(folderPath)) {
-    if (listed.reparsePoint || !IsWorkFolderName(listed.name.c_str())) continue;
-    const std::string path = parent + listed.name;
+  ForEachEntry(folderPath, [&](const char* name, bool reparsePoint) {
+    if (reparsePoint || !IsWorkFolderName(name)) return;
+    const std::string path = parent + name;
     {
       // Asking for DELETE fails while a run or its package holds the folder without sharing that.
       const UniqueHandle folder = OpenAsItself(path, DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES);
-      if (!folder || KindOf(folder.get()) != EntryKind::kDirectory || !isOurs(folder.get())) continue;
+      if (!folder || KindOf(folder.get()) != EntryKind::kDirectory || !isOurs(folder.get())) return;
     }
     if (RemoveTree(path, 0)) ++removed;
-  }
+  });
   return removed;
 }
 
@@ -308,23 +294,23 @@ void WorkFolder::Finish() {
   bool left = false;
   // Only administrators can write in the folder: what it holds is what the run or its package put
   // there. Still nothing is followed, and only what a handle shows is marked for a restart.
-  for (const Entry& listed : EntriesOf(folder)) {
-    const std::string path = path_ + listed.name;
+  ForEachEntry(folder, [&](const char* name, bool reparsePoint) {
+    const std::string path = path_ + name;
     UniqueHandle entry = OpenAsItself(path, DELETE | FILE_READ_ATTRIBUTES);
     if (!entry) entry = OpenAsItself(path, FILE_READ_ATTRIBUTES);
     EntryKind kind = entry ? KindOf(entry.get()) : EntryKind::kUnknown;
-    if (listed.reparsePoint && kind != EntryKind::kUnknown) kind = EntryKind::kReparsePoint;
+    if (reparsePoint && kind != EntryKind::kUnknown) kind = EntryKind::kReparsePoint;
     if (kind == EntryKind::kFile || kind == EntryKind::kReparsePoint) {
-      if (MarkForDeletion(entry.get())) continue;
+      if (MarkForDeletion(entry.get())) return;
       if (kind == EntryKind::kFile) DeleteAtRestart(path);
     } else if (kind == EntryKind::kDirectory) {
       // The started package unpacks into its temporary directory as this run ends.
       entry.reset();
-      if (!started_ && RemoveTree(path, 0)) continue;
+      if (!started_ && RemoveTree(path, 0)) return;
       DeleteAtRestart(path);
     }
     left = true;
-  }
+  });
   // Marked while still held: the name cannot have been given to anything else.
   if (left && held_ && KindOf(held_.get()) == EntryKind::kDirectory) DeleteAtRestart(folder);
   held_.reset();

@@ -65,7 +65,8 @@ inline std::string PackageTempDirectory(const std::string& folderPath) { return 
 
 // Whether `descriptor` is what WorkFolderSecurity gives a folder: owner Administrators, and a
 // protected DACL with exactly its two entries (full access for SYSTEM and for Administrators,
-// passed on to files and folders, neither inherited), in either order.
+// passed on to files and folders, neither inherited), in either order, with or without the
+// auto-inherited flag that Windows may add when it reads a folder's descriptor back.
 bool IsWorkFolderDescriptor(PSECURITY_DESCRIPTOR descriptor);
 // IsWorkFolderDescriptor for the descriptor read through `folder` (READ_CONTROL).
 bool HasWorkFolderDescriptor(HANDLE folder);
