@@ -36,8 +36,8 @@ public:
   // Path() + `name`.
   std::string FilePath(const std::string& name) const { return path_ + name; }
 
-  // The package has been started from the folder: Finish then marks what is left for deletion at
-  // the next restart instead of deleting it (the running package holds its file).
+  // The package has been started from the folder: Finish then leaves its temporary directory,
+  // which the package is about to use, and marks what is still in use for the next restart.
   void MarkStarted() { started_ = true; }
 
   // The end of the run's folder, on every path (the destructor calls it; a second call does
