@@ -85,8 +85,7 @@ class ConfigOn64BitTest(ConfigTest):
                 self.assertEqual([(c["verb"], c["file"], c["parameters"], c["directory"]) for c in self.shell],
                                  [("open", copy, parameters, folder + "\\")])
                 self.assertEqual([d.lower() for d in payload_directories(self.prefix)], [folder.lower()])
-                # The copy stays while the package runs from it. Wine maps a program's image only once
-                # the program runs, so the run's end may already have deleted it.
+                # Wine maps the image only once the package runs: the run's end may have deleted it.
                 left = sorted(p.name for p in self.prefix.unix_path(folder).iterdir())
                 self.assertIn(left, (["Temp"], ["Temp", "package64.exe"]), "the configuration is deleted")
                 if "package64.exe" in left:

@@ -193,10 +193,8 @@ class RedirectionTest(InstallerTestCase):
         self.assertFalse(marker.exists(), "a user-written verb ran")
 
     def test_what_a_started_package_holds_waits_for_the_next_restart(self):
-        # After a start the package's file is marked for deletion at the next restart while the
-        # package still runs from it (deleted at once otherwise), and so are the temporary directory
-        # it unpacks into and then the folder. A run that starts nothing leaves nothing and marks
-        # nothing.
+        # After a start the package's file (while it runs from it), its Temp and then the folder
+        # wait for the next restart. A run that starts nothing leaves nothing and marks nothing.
         digest = hashlib.sha256(self.package.read_bytes()).hexdigest()
         self.installer(WebFile64=self.server.url("/files/package.exe"), progressbar="0",
                        WebFile64Sha256=digest).run()

@@ -328,9 +328,8 @@ TEST_F(PackageVerify, CopiesTheSourceOnlyWhileNobodyWritesIt) {
   }
 }
 
-// The copy keeps the shell's mark of where the file came from, and nothing else that rides with
-// the file. Wine has no named streams ("name:stream" is a file of that name there), so this proves
-// which names are read and written and what is copied; NTFS itself is Windows' own.
+// The copy keeps the zone mark and no other stream. Wine has no named streams ("name:stream" is a
+// file there): this proves the names read and written and the bytes copied.
 TEST_F(PackageVerify, TheCopyKeepsTheZoneMarkAndNoOtherStream) {
   const std::string zone = "[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=https://example.test/\r\n";
   Write("marked.exe", "package");

@@ -61,10 +61,8 @@ protected:
 
 bool AcceptAny(HANDLE) { return true; }
 
-// A started run's end deletes what is not in use. The next run removes what is left once the
-// package has ended, but no folder a run or a package still holds, none named otherwise, no file,
-// and (by default) none without the administrators-only descriptor. Which paths wait for the
-// restart is proven end to end (tests/e2e/test_redirection.py).
+// A started run's end deletes what is not in use; the next run removes the rest once the package
+// has ended, but no folder still held, named otherwise or (by default) not administrators-only.
 TEST_F(WorkFolderEnd, WhatAStartedRunLeavesTheNextRunRemoves) {
   WorkFolder earlier, running;
   DWORD error = 0;
