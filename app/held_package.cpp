@@ -60,6 +60,40 @@ struct TrustStatePolicy : handle_policy::NullIsInvalid<TrustCall*> {
 using UniqueTrustState = UniqueAny<TrustCall*, TrustStatePolicy>;
 
 std::string HexCode(LONG code) { return FormatText("0x%08lX", static_cast<unsigned long>(code)); }
+
+// Where the shell keeps the zone a file came from; the only stream of a package that is copied.
+const char kZoneStream[] = ":Zone.Identifier";
+// A zone record is a few lines of text; a larger stream is no mark this run passes on.
+constexpr DWORD kZoneStreamLimit = 64 * 1024;
+
+// Copies the source's zone stream to the target, so that the copy is known to come from where the
+// source came from. A source without one (or on a volume without streams) gives nothing to copy;
+// one that is there but cannot be copied whole fails the copy with the system's error in `error`.
+bool CopyZoneStream(const std::string& source, const std::string& target, DWORD& error) {
+  const UniqueHandle from(CreateFileA((source + kZoneStream).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!from) {
+    error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME;
+  }
+  std::vector<BYTE> mark(kZoneStreamLimit + 1);
+  DWORD read = 0, put = 0;
+  if (!ReadFile(from.get(), mark.data(), kZoneStreamLimit + 1, &read, nullptr)) {
+    error = GetLastError();
+    return false;
+  }
+  if (read > kZoneStreamLimit) {
+    error = ERROR_FILE_TOO_LARGE;
+    return false;
+  }
+  const UniqueHandle to(CreateFileA((target + kZoneStream).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!to || !WriteFile(to.get(), mark.data(), read, &put, nullptr) || put != read) {
+    error = to && put != read ? ERROR_WRITE_FAULT : GetLastError();
+    return false;
+  }
+  return true;
+}
 }  // namespace
 
 UniqueHandle HoldPackage(const std::string& path) { return HoldFileForReading(path.c_str()); }
@@ -84,6 +118,7 @@ BOOL CopyHeldFile(const std::string& source, const std::string& target, Sha256Di
       break;
     }
     if (read == 0) {
+      if (!CopyZoneStream(source, target, error)) break;
       written = hash.Finish();
       return TRUE;
     }

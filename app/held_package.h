@@ -20,9 +20,10 @@ UniqueHandle HoldPackage(const std::string& path);
 bool HashHeldFile(HANDLE file, Sha256Digest& digest, DWORD& error);
 
 // Copies the file at `source` into `target` (created new, CreateNewFile) while holding the source
-// against writers (HoldFileForReading), and hashes what it writes into `written`. The copy is closed
-// when this returns. FALSE with the system's error in `error` when a step fails; a partial copy is
-// deleted.
+// against writers (HoldFileForReading), and hashes what it writes into `written`. The source's
+// "Zone.Identifier" stream (the shell's mark of where it came from), and no other, goes with it;
+// a source without one is copied without. The copy is closed when this returns. FALSE with the
+// system's error in `error` when a step fails; a partial copy is deleted.
 BOOL CopyHeldFile(const std::string& source, const std::string& target, Sha256Digest& written, DWORD& error);
 
 // Verifies the Authenticode signature of the file behind `file` (`path` names it) with the

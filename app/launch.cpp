@@ -2,6 +2,7 @@
 
 #include "app/held_package.h"
 #include "app/package_checks.h"
+#include "app/work_folder.h"
 #include "framework/error_text.h"
 #include "framework/handle.h"
 #include "framework/resources.h"
@@ -13,6 +14,8 @@
 namespace {
 constexpr UINT kRefusalMessageStyle = MB_OK | MB_ICONEXCLAMATION | MB_TASKMODAL | MB_TOPMOST;
 const char kMachineProgramClass[] = "Software\\Classes\\exefile";
+// An environment variable's value, its terminating NUL included, is at most 32767 characters.
+constexpr DWORD kLongestVariable = 32767;
 
 // The ERROR entry and the status key "Error" get `logText`; the user, unless silent, `message`.
 void Refuse(const std::string& logText, const std::string& message, const RuntimeConfig& config) {
@@ -42,7 +45,35 @@ bool PassesChecks(HANDLE package, const std::string& path, const Sha256Digest& w
   Refuse(verdict.refusal, message, config);
   return false;
 }
+
+bool ReadVariable(const char* name, std::string& value) {
+  value.resize(kLongestVariable);
+  const DWORD length = GetEnvironmentVariableA(name, &value[0], kLongestVariable);
+  value.resize(length < kLongestVariable ? length : 0);
+  return length > 0 && length < kLongestVariable;
+}
+
+// The package unpacks where only administrators can write, not where the user's programs can.
+std::string PackageTemp(const std::string& directory) {
+  return directory.empty() ? std::string() : PackageTempDirectory(directory);
+}
 }  // namespace
+
+ChildEnvironment::ChildEnvironment(const std::string& tempDirectory)
+    : saved_{{"TEMP", false, {}}, {"TMP", false, {}}, {"__COMPAT_LAYER", false, {}}} {
+  for (Saved& saved : saved_) saved.present = ReadVariable(saved.name, saved.value);
+  if (!tempDirectory.empty()) {
+    // As a user's TEMP is written: no trailing backslash (GetTempPathA adds one).
+    const std::string value = tempDirectory.substr(0, tempDirectory.find_last_not_of('\\') + 1);
+    SetEnvironmentVariableA("TEMP", value.c_str());
+    SetEnvironmentVariableA("TMP", value.c_str());
+  }
+  SetEnvironmentVariableA("__COMPAT_LAYER", nullptr);
+}
+
+ChildEnvironment::~ChildEnvironment() {
+  for (const Saved& saved : saved_) SetEnvironmentVariableA(saved.name, saved.present ? saved.value.c_str() : nullptr);
+}
 
 bool PrepareShellStart(const char* verb, const std::string& file, const std::string& parameters,
                        const std::string& directory, bool silent, ShellStart& start) {
@@ -120,9 +151,13 @@ bool LaunchDownloadedPackage(DownloadedPackage package, const RuntimeConfig& con
 
   LogEvent("Attempting to run " + targetPath, LOG_FLOW);
   const bool silent = config.showUI == 0;
-  const bool started = HasKnownFolderApi() ? RunElevated(nullptr, targetPath.c_str(), config.parameters.c_str(),
-                                                         directory.c_str(), silent)
-                                           : StartWithOpen(targetPath, config.parameters, directory, silent);
+  bool started = false;
+  {
+    const ChildEnvironment environment(PackageTemp(directory));
+    started = HasKnownFolderApi()
+                  ? RunElevated(nullptr, targetPath.c_str(), config.parameters.c_str(), directory.c_str(), silent)
+                  : StartWithOpen(targetPath, config.parameters, directory, silent);
+  }
   RecordStatus("Attempted to run downloaded file", "true");
   return started;
 }
@@ -145,7 +180,11 @@ bool LaunchLocalPackage(const std::string& sourcePath, const std::string& target
   if (!PassesChecks(package.get(), targetPath, written, "copy", notStarted + "it did not pass verification.", config)) {
     return false;
   }
-  const bool started = StartWithOpen(targetPath, parameters, directory, config.showUI == 0);
+  bool started = false;
+  {
+    const ChildEnvironment environment(PackageTemp(directory));
+    started = StartWithOpen(targetPath, parameters, directory, config.showUI == 0);
+  }
   RecordStatus("Attempted to run local file", "true");
   return started;
 }

@@ -13,8 +13,9 @@
 #include "util/sha256.h"
 
 // Checks the downloaded package and starts it with the configured parameters and `directory` (the
-// working folder) as its working directory, elevated ("runas") where the known-folder API exists
-// and with "open" elsewhere. Every outcome, a failed start too, is logged; the start and every
+// working folder) as its working directory and the folder's package temporary directory as its
+// TEMP (ChildEnvironment), elevated ("runas") where the known-folder API exists and with "open"
+// elsewhere. Every outcome, a failed start too, is logged; the start and every
 // refusal are recorded in the status file. A refusal is also shown to the user unless the
 // configuration is silent. `package` is the file as the download left it held (shared for reading
 // only); it stays held until the shell has started it, and one the download could not hold again
@@ -25,7 +26,9 @@ bool LaunchDownloadedPackage(DownloadedPackage package, const RuntimeConfig& con
 // The package beside the installer (`sourcePath`): copied to `targetPath` in the working folder
 // (`directory`) while the source is held against writers, then held, hashed and checked as a
 // download is (the configured hash and signature, and that the copy still holds what was copied),
-// and started with "open", `parameters` and the working folder as its working directory. A
+// and started with "open", `parameters`, the working folder as its working directory and its
+// package temporary directory as its TEMP (ChildEnvironment). The copy keeps the source's zone
+// mark (CopyHeldFile). A
 // refusal is logged, recorded under "Error" and (unless silent) shown; a start, failed or not,
 // records "Attempted to run local file". True when the shell started it.
 bool LaunchLocalPackage(const std::string& sourcePath, const std::string& targetPath, const std::string& parameters,
@@ -69,6 +72,28 @@ bool StartWithOpen(const std::string& path, const std::string& parameters, const
 // The ERROR entry for a shell that could not start `path`, with the system's reason: the thread's
 // last error, so call it right after the failed call.
 void LogShellFailure(const std::string& path);
+
+// The environment a program started through the shell gets while this object lives: the shell has
+// no environment of its own to give, so the child inherits this process's. `tempDirectory` (with
+// its trailing backslash; empty: left as it is) becomes TEMP and TMP, and __COMPAT_LAYER, which
+// would carry the user's compatibility settings into it, is removed. The destructor puts back
+// what this process had, so that nothing else it does changes; start the child with
+// SEE_MASK_NOASYNC, so that it has been created by then. Main thread only.
+class ChildEnvironment {
+public:
+  explicit ChildEnvironment(const std::string& tempDirectory);
+  ~ChildEnvironment();
+  ChildEnvironment(const ChildEnvironment&) = delete;
+  ChildEnvironment& operator=(const ChildEnvironment&) = delete;
+
+private:
+  struct Saved {
+    const char* name;
+    bool present;
+    std::string value;
+  };
+  Saved saved_[3];
+};
 
 // StartThroughShell with "runas"; TRUE when the shell started the file.
 BOOL RunElevated(HWND owner, const char* file, const char* parameters, const char* directory, bool silent);

@@ -6,7 +6,7 @@ import unittest
 
 from harness import BINARY_DIR, STATUS_FILE, Installer, config_text, entries, section_dict, shell_calls
 from installer_case import InstallerTestCase
-from wintools import TOOLS_DIR, make_package, payload_directories, wait_for_starts
+from wintools import TOOLS_DIR, make_package, payload_directories, payload_temp_dirs, wait_for_starts
 
 CAPTION = "Quillmoor Internet Security"
 NOT_YET = f"The latest version of {CAPTION} is not yet available. Please, try later."
@@ -59,6 +59,7 @@ class LaunchTest(InstallerTestCase):
         self.assertEqual(path.lower(), self.prefix.target_windows().lower())
         self.assertEqual([d.lower() for d in payload_directories(self.prefix)], [folder.lower()],
                          "started in its working folder")
+        self.assertEqual(payload_temp_dirs(self.prefix), [folder + "\\Temp\\"], "unpacking in it too")
         # Wine drops the parameters of a start through a class key: what the shell was asked is proven.
         self.assertEqual([(c["verb"], c["file"], c["parameters"], c["directory"]) for c in result.shell],
                          [("runas", self.prefix.target_windows(), "/s update", folder + "\\")])

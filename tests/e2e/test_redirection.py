@@ -17,7 +17,7 @@ from harness import Installer, config_text, entries, section_dict, shell_calls
 from installer_case import InstallerTestCase
 from servers import ScriptedServer
 from test_download import Paced
-from wintools import make_package, payload_directories, payload_temp_dirs, wait_for_starts
+from wintools import make_package, payload_compat_layers, payload_directories, payload_temp_dirs, wait_for_starts
 
 CAPTION = "Quillmoor Internet Security"
 EXTRACTED = "vkinstlightx.ini"
@@ -100,7 +100,8 @@ class RedirectionTest(InstallerTestCase):
             installer = self.installer(WebFile64=server.url("/held.exe"), parameters="/s", progressbar="0",
                                        WebFile64Sha256=hashlib.sha256(body).hexdigest())
             temp = "C:\\" + link.name
-            command = f"set TMP={temp}&& set TEMP={temp}&& {self.prefix.windows_path(installer.path)}"
+            command = (f"set TMP={temp}&& set TEMP={temp}&& set __COMPAT_LAYER=RunAsInvoker&& "
+                       f"{self.prefix.windows_path(installer.path)}")
             env = {"WINEDEBUG": "trace+exec"}
             with open(os.devnull, "wb") as quiet, open(installer.dir / "trace.txt", "wb") as trace:
                 shell = self.prefix.popen(["cmd", "/c", command], env=env, stdout=quiet, stderr=trace)
@@ -120,7 +121,9 @@ class RedirectionTest(InstallerTestCase):
         starts = wait_for_starts(self.prefix, 1)
         self.assertEqual([path.lower() for path, _ in starts], [self.prefix.target_windows().lower()])
         self.assertEqual([d.lower() for d in payload_directories(self.prefix)], [folder.lower()])
-        self.assertEqual(payload_temp_dirs(self.prefix), [temp + "\\"], "the run had the link as its %TEMP%")
+        # The package inherits neither the user's TEMP nor the user's compatibility layer.
+        self.assertEqual(payload_temp_dirs(self.prefix), [folder + "\\Temp\\"])
+        self.assertEqual(payload_compat_layers(self.prefix), ["-"])
         self.assertEqual([(c["file"], c["parameters"], c["directory"]) for c in calls],
                          [(self.prefix.target_windows(), "/s", folder + "\\")])
         self.assertEqual(self.prefix.target().read_bytes(), body)
@@ -190,15 +193,18 @@ class RedirectionTest(InstallerTestCase):
         self.assertFalse(marker.exists(), "a user-written verb ran")
 
     def test_what_a_started_package_holds_waits_for_the_next_restart(self):
-        # After a start the package holds its file: the file and then its folder are marked for
-        # deletion at the next restart. A run that starts nothing leaves nothing and marks nothing.
+        # After a start the package's file (while it runs from it), its Temp and then the folder
+        # wait for the next restart. A run that starts nothing leaves nothing and marks nothing.
         digest = hashlib.sha256(self.package.read_bytes()).hexdigest()
         self.installer(WebFile64=self.server.url("/files/package.exe"), progressbar="0",
                        WebFile64Sha256=digest).run()
         self.assertEqual(len(wait_for_starts(self.prefix, 1)), 1)
         folder = self.prefix.work_folder_windows()
-        self.assertEqual([p.name for p in self.prefix.unix_path(folder).iterdir()], ["~setup.exe"])
-        self.assertEqual(self.prefix.pending_deletions(), [self.prefix.target_windows(), folder])
+        left = sorted(p.name for p in self.prefix.unix_path(folder).iterdir())
+        self.assertIn(left, (["Temp"], ["Temp", "~setup.exe"]))
+        pending = self.prefix.pending_deletions()
+        self.assertEqual(sorted(pending[:-1]), [folder + "\\" + name for name in left])
+        self.assertEqual(pending[-1:], [folder])
 
         self.prefix.clear_work_folders()
         self.prefix.reset_records()

@@ -104,6 +104,11 @@ def payload_temp_dirs(prefix, record=None):
     return [fields[3] for fields in _payload_records(prefix, record)]
 
 
+def payload_compat_layers(prefix, record=None):
+    """The __COMPAT_LAYER it inherited ("-" when none) of every start, oldest first."""
+    return [fields[4] for fields in _payload_records(prefix, record)]
+
+
 # Wine's own processes, which run in every prefix whatever a test does.
 _WINE_OWN = {"services.exe", "plugplay.exe", "winedevice.exe", "svchost.exe", "rpcss.exe", "explorer.exe",
              "conhost.exe"}

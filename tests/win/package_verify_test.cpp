@@ -328,4 +328,24 @@ TEST_F(PackageVerify, CopiesTheSourceOnlyWhileNobodyWritesIt) {
   }
 }
 
+// The copy keeps the zone mark and no other stream. Wine has no named streams ("name:stream" is a
+// file there): this proves the names read and written and the bytes copied.
+TEST_F(PackageVerify, TheCopyKeepsTheZoneMarkAndNoOtherStream) {
+  const std::string zone = "[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=https://example.test/\r\n";
+  Write("marked.exe", "package");
+  Write("marked.exe:Zone.Identifier", zone);
+  Write("marked.exe:Extra", "not copied");
+  Write("unmarked.exe", "package");
+  for (const char* source : {"marked.exe", "unmarked.exe"}) {
+    SCOPED_TRACE(source);
+    for (const char* name : {"copy.exe", "copy.exe:Zone.Identifier", "copy.exe:Extra"}) DeleteFileA(Path(name).c_str());
+    Sha256Digest written = {};
+    DWORD error = 0;
+    ASSERT_TRUE(CopyHeldFile(Path(source), Path("copy.exe"), written, error)) << error;
+    EXPECT_EQ(Read("copy.exe"), "package");
+    EXPECT_EQ(Read("copy.exe:Zone.Identifier"), std::string(source) == "marked.exe" ? zone : "<unreadable>");
+    EXPECT_EQ(GetFileAttributesA(Path("copy.exe:Extra").c_str()), INVALID_FILE_ATTRIBUTES);
+  }
+}
+
 }  // namespace

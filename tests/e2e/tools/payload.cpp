@@ -1,8 +1,8 @@
 // payload: the package the end-to-end tests let the installer download and start. It opens no
 // window; each start appends one line "<own path>\t<command line>\t<working directory>\t<temporary
-// directory>\r\n" to the file named by the environment variable PAYLOAD_RECORD, or to
-// C:\payload-started.txt, and exits. Zero bytes
-// appended to the image (to reach a package size) do not change what it does.
+// directory>\t<__COMPAT_LAYER, "-" when unset>\r\n" to the file named by the environment variable
+// PAYLOAD_RECORD, or to C:\payload-started.txt, and exits. Zero bytes appended to the image (to
+// reach a package size) do not change what it does.
 #include <windows.h>
 
 #include <string>
@@ -16,10 +16,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
 
   char self[MAX_PATH] = "";
   GetModuleFileNameA(nullptr, self, sizeof self);
-  char directory[MAX_PATH] = "", temp[MAX_PATH] = "";
+  char directory[MAX_PATH] = "", temp[MAX_PATH] = "", layer[MAX_PATH] = "-";
   GetCurrentDirectoryA(sizeof directory, directory);
   GetTempPathA(sizeof temp, temp);
-  std::string line = std::string(self) + "\t" + GetCommandLineA() + "\t" + directory + "\t" + temp + "\r\n";
+  const DWORD layerLength = GetEnvironmentVariableA("__COMPAT_LAYER", layer, sizeof layer);
+  if (layerLength == 0 || layerLength >= sizeof layer) lstrcpyA(layer, layerLength == 0 ? "-" : "?");
+  std::string line =
+      std::string(self) + "\t" + GetCommandLineA() + "\t" + directory + "\t" + temp + "\t" + layer + "\r\n";
 
   // One write per start, so that starts close together never interleave their lines.
   UniqueHandle file(CreateFileA(record, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
