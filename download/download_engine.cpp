@@ -1,7 +1,7 @@
 #include "download/download_engine.h"
 
 #include <algorithm>
-#include <cstdlib>
+#include <optional>
 
 #include "framework/app.h"
 #include "framework/error_text.h"
@@ -62,16 +62,30 @@ std::string QueryText(HINTERNET request, DWORD query) {
   return text;
 }
 
-// A header read as a number, the way the answer's status and length are: `known` false when the
-// answer lacks it.
-BodySize QueryNumber(HINTERNET request, DWORD query) {
-  char text[32] = {};
-  DWORD length = sizeof text;
-  BodySize number;
-  number.known = HttpQueryInfoA(request, query, text, &length, nullptr) != FALSE;
-  text[sizeof text - 1] = '\0';
-  if (number.known) number.bytes = static_cast<uint32_t>(std::atol(text));
+// A header read as a number, the way the answer's status and length are.
+struct AnsweredNumber {
+  bool present = false;           // the answer has the header
+  std::optional<uint64_t> value;  // empty when it is no number, or too large a one
+};
+AnsweredNumber QueryNumber(HINTERNET request, DWORD query) {
+  AnsweredNumber number;
+  const std::string text = QueryText(request, query);
+  number.present = !text.empty();
+  if (number.present) number.value = ParseLength(text);
   return number;
+}
+
+// A random number for spreading a wait: the system's generator, or, where it is missing
+// (Windows 2000), the clock: either way no two installers are likely to pick alike.
+uint32_t RandomNumber() {
+  using RtlGenRandomFn = BOOLEAN(WINAPI*)(PVOID buffer, ULONG length);
+  uint32_t random = 0;
+  auto generate = reinterpret_cast<RtlGenRandomFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("advapi32.dll"), "SystemFunction036")));
+  if (generate != nullptr && generate(&random, sizeof random)) return random;
+  LARGE_INTEGER counter = {};
+  QueryPerformanceCounter(&counter);
+  return (counter.LowPart ^ GetCurrentProcessId() * 2654435761u) * 2246822519u;
 }
 
 // String `stringId` with `first` as "%1" and `second`, when given, as "%2".
@@ -112,12 +126,12 @@ DownloadEngine::AttemptOutcome DownloadEngine::RunAttempts() {
     state.notFound = outcome.exit == AttemptOutcome::kHttpStatus && outcome.number == HTTP_STATUS_NOT_FOUND;
     state.bytesReceived = transfer_.Position() > before;
     state.retryAfter = outcome.retryAfter;
-    const NextStep next = DecideNextStep(state);
+    const NextStep next = DecideNextStep(state, RandomNumber());
     if (next.kind == NextStep::kGiveUp) return outcome;
     if (next.kind == NextStep::kRetry) {
       state.waits = next.waits;
       LogFurtherAttempt(address.text, state.attempt + 1, state.attempts, outcome);
-      if (!WaitBeforeAttempt(outcome, next.seconds, state.attempt + 1, state.attempts)) {
+      if (!WaitBeforeAttempt(outcome, next.milliseconds, state.attempt + 1, state.attempts)) {
         return AttemptOutcome{AttemptOutcome::kStopped};
       }
       continue;
@@ -169,17 +183,17 @@ DownloadEngine::AttemptOutcome DownloadEngine::RunAttempt(ParsedUrl& address) {
   return outcome;
 }
 
-bool DownloadEngine::WaitBeforeAttempt(const AttemptOutcome& failed, uint32_t seconds, int attempt, int attempts) {
+bool DownloadEngine::WaitBeforeAttempt(const AttemptOutcome& failed, uint32_t milliseconds, int attempt, int attempts) {
   // "2 of 4" in the words of string 117.
   const std::string count = Formatted(IDS_BYTES_OF, FormatText("%d", attempt), FormatText("%d", attempts).c_str());
   screen_.ShowStatus(Formatted(failed.exit == AttemptOutcome::kHttpStatus ? IDS_RETRY_SERVER : IDS_RETRY_CONNECTION,
-                               FormatText("%u", seconds), count.c_str()));
+                               FormatWaitSeconds(milliseconds), count.c_str()));
   // By the clock, not by counting sleeps: a sleep lasts at least as long as asked, often a timer
   // tick longer, and the forty sleeps of a 2-second wait add that up.
   const DWORD started = GetTickCount();
-  for (DWORD waited = 0; waited < seconds * 1000; waited = GetTickCount() - started) {
+  for (DWORD waited = 0; waited < milliseconds; waited = GetTickCount() - started) {
     if (screen_.StopRequested()) return false;
-    Sleep(std::min<DWORD>(kStopPollMs, seconds * 1000 - waited));
+    Sleep(std::min<DWORD>(kStopPollMs, milliseconds - waited));
   }
   return !screen_.StopRequested();
 }
@@ -200,7 +214,12 @@ void DownloadEngine::LogFurtherAttempt(const std::string& address, int attempt, 
 }
 
 DownloadEngine::AttemptOutcome DownloadEngine::Connect() {
-  if (!transfer_.Connect(where_, request_.loginName, request_.loginPassword, Context())) {
+  // The configured login belongs to the configured address's origin: a connection elsewhere (a
+  // redirect's, the mirror's) goes without it, or WinINet would answer that server's 401 with it.
+  static const std::string kNone;
+  const bool configuredOrigin = SameOrigin(where_, request_.url->parts);
+  if (!transfer_.Connect(where_, configuredOrigin ? request_.loginName : kNone,
+                         configuredOrigin ? request_.loginPassword : kNone, Context())) {
     return ErrorFailure(IDS_ERR_CONNECT, 0);
   }
   return AttemptOutcome{};
@@ -220,29 +239,32 @@ DownloadEngine::AttemptOutcome DownloadEngine::SendAnsweringCredentials(const Re
                           nullptr, 0)) {
       return ErrorFailure(IDS_ERR_CONNECT, 0);
     }
-    const BodySize answered = QueryNumber(request, HTTP_QUERY_STATUS_CODE);
-    status = static_cast<long>(answered.bytes);
+    const AnsweredNumber answered = QueryNumber(request, HTTP_QUERY_STATUS_CODE);
     // A server that closes before any header leaves no status line; some WinINet builds then let
     // the send succeed and report the status 0 instead of failing.
-    if (!answered.known || status <= 0) {
+    if (!answered.value || *answered.value == 0 || *answered.value > 999) {
       return AttemptOutcome{AttemptOutcome::kFailed, AttemptOutcome::kNoResponse, 0, 0, true};
     }
+    status = static_cast<long>(*answered.value);
     if (status != HTTP_STATUS_DENIED && status != HTTP_STATUS_PROXY_AUTH_REQ) return AttemptOutcome{};
     const bool proxy = status == HTTP_STATUS_PROXY_AUTH_REQ;
+    // Without a proxy a 407 comes from the server itself, asking for what the user would type for
+    // a proxy: no dialog, a failed answer.
+    if (proxy && !transfer_.ProxyInUse()) return StatusFailure(status);
     char drain[kDrainBlockSize];
     DWORD drained = 0;
     do {
       drained = 0;
       InternetReadFile(request, drain, sizeof drain, &drained);
     } while (drained != 0);
-    // Credentials the user gave for an earlier request to this address are not asked for again.
-    if (!keptApplied && transfer_.ApplyCredentials(proxy)) {
+    // Credentials the user gave for an earlier request to this origin are not asked for again.
+    if (!keptApplied && transfer_.ApplyCredentials(where_, proxy)) {
       keptApplied = true;
       continue;
     }
     // Without a resend there is nothing to download: the answer at hand is the refusal.
     if (!screen_.AskForCredentials(request)) return StatusFailure(status);
-    transfer_.KeepCredentials(proxy);
+    transfer_.KeepCredentials(where_, proxy);
     keptApplied = true;
   }
 }
@@ -257,9 +279,10 @@ DownloadEngine::AttemptOutcome DownloadEngine::FollowRedirect(long status, int h
     return ErrorFailure(IDS_ERR_CONNECT, ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR);
   }
   screen_.ShowStatus(Formatted(IDS_REDIRECTING, FormatUrl(next)));
-  const bool sameServer = SameServer(where_, next);
+  // Another origin gets a connection of its own: the one at hand may carry the configured login.
+  const bool sameOrigin = SameOrigin(where_, next);
   where_ = next;
-  if (!sameServer) {
+  if (!sameOrigin) {
     const AttemptOutcome connected = Connect();
     if (connected.kind != AttemptOutcome::kGoOn) return connected;
   }
@@ -280,7 +303,17 @@ DownloadEngine::AttemptOutcome DownloadEngine::TryWithoutTilde(long status) {
 DownloadEngine::AttemptOutcome DownloadEngine::StartWholeBody(BodySize& size) {
   HINTERNET request = transfer_.Request();
   screen_.ShowStatus(LoadResString(IDS_GETTING_INFO));
-  size = QueryNumber(request, HTTP_QUERY_CONTENT_LENGTH);
+  const AnsweredNumber announced = QueryNumber(request, HTTP_QUERY_CONTENT_LENGTH);
+  if (announced.present && !announced.value) {
+    return ErrorFailure(IDS_ERR_DOWNLOAD, ERROR_HTTP_INVALID_SERVER_RESPONSE);
+  }
+  if (announced.value && *announced.value > kMaxPackageBytes) {
+    LogEvent("The package is " + QueryText(request, HTTP_QUERY_CONTENT_LENGTH) +
+                 " bytes long: a package of 4 GB or more is not downloaded.",
+             LOG_INFO);
+    return ErrorFailure(IDS_ERR_DOWNLOAD, ERROR_FILE_TOO_LARGE);
+  }
+  size = BodySize{announced.value.has_value(), static_cast<uint32_t>(announced.value.value_or(0))};
   long error = 0;
   if (transfer_.Position() != 0 && !transfer_.Restart(error)) return ErrorFailure(IDS_ERR_DOWNLOAD, error);
   transfer_.RememberWholeAnswer(
@@ -292,9 +325,13 @@ DownloadEngine::AttemptOutcome DownloadEngine::StartWholeBody(BodySize& size) {
 DownloadEngine::AttemptOutcome DownloadEngine::CheckResumedBody(BodySize& size) {
   HINTERNET request = transfer_.Request();
   screen_.ShowStatus(LoadResString(IDS_GETTING_INFO));
-  const BodySize announced = QueryNumber(request, HTTP_QUERY_CONTENT_LENGTH);
+  const AnsweredNumber announced = QueryNumber(request, HTTP_QUERY_CONTENT_LENGTH);
+  if (announced.present && !announced.value) {
+    transfer_.Forget();
+    return ErrorFailure(IDS_ERR_DOWNLOAD, ERROR_HTTP_INVALID_SERVER_RESPONSE);
+  }
   const PartialAnswer answer{
-      QueryText(request, HTTP_QUERY_CONTENT_RANGE), announced.known, announced.bytes,
+      QueryText(request, HTTP_QUERY_CONTENT_RANGE), announced.present, announced.value.value_or(0),
       ChooseValidator(QueryText(request, HTTP_QUERY_ETAG), QueryText(request, HTTP_QUERY_LAST_MODIFIED))};
   if (!MayAppendPartial(answer, transfer_.Position(), transfer_.Length(), transfer_.Validator())) {
     transfer_.Forget();  // a part of something else: start again at byte 0
@@ -321,6 +358,12 @@ DownloadEngine::AttemptOutcome DownloadEngine::CopyBody(BodySize size) {
     count = 0;
     if (!InternetReadFile(request, block, sizeof block, &count)) return ErrorFailure(IDS_ERR_DOWNLOAD, 0);
     if (count == 0 || screen_.StopRequested()) break;
+    // More than announced: the answer is not the package it said it was. The next attempt starts
+    // again at byte 0.
+    if (size.known && count > size.bytes - transfer_.Position()) {
+      transfer_.Forget();
+      return ErrorFailure(IDS_ERR_DOWNLOAD, ERROR_HTTP_INVALID_SERVER_RESPONSE);
+    }
     long writeError = 0;
     if (!transfer_.Write(block, count, writeError)) return ErrorFailure(IDS_ERR_DOWNLOAD, writeError);
     screen_.ReportTransferProgress(clock, transfer_.Position(), size);

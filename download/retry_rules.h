@@ -15,8 +15,24 @@ constexpr uint32_t kMaxRetryAfterSeconds = 60;
 // leaves `retries` as it was.
 bool ParseRetries(const std::string& text, int& retries);
 
-// Seconds to wait before further attempt `n` (1 for the first): 2, 4, 8, 16, then 30 for ever.
+// The step of the wait before further attempt `n` (1 for the first), in seconds: 2, 4, 8, 16, then
+// 30 for ever.
 uint32_t BackOffSeconds(int n);
+
+// The wait within step `seconds`, in milliseconds: a whole tenth of a second from half the step to
+// the whole of it, picked by `random` (a uniform 32-bit number: 0 gives half, 0xFFFFFFFF the whole).
+// Installers that lost the same server at the same moment then come back spread out, not together.
+uint32_t SpreadWaitMs(uint32_t seconds, uint32_t random);
+
+// A wait as the status line announces it, in seconds: "2", "1.4".
+std::string FormatWaitSeconds(uint32_t milliseconds);
+
+// An announced length (Content-Length, a status code): decimal digits only, at most 2^53; empty
+// for anything else, a number too large included.
+std::optional<uint64_t> ParseLength(const std::string& text);
+
+// The largest package the download takes: its position and the progress are 32-bit counts.
+constexpr uint64_t kMaxPackageBytes = 0xFFFFFFFFu;
 
 // What a server's Retry-After asks for, in seconds, at most kMaxRetryAfterSeconds. -1 when it is
 // absent or not a number of seconds (a date is not read: the back-off applies instead).
@@ -46,8 +62,9 @@ struct PartialAnswer {
 
 // Whether the body of `answer`, to a request that resumed a `length`-byte file at byte `from`
 // with `validator`, may be appended: it must start at `from`, run to the last byte of that same
-// length, carry as many bytes as that leaves (when it says), and name no other validator.
-bool MayAppendPartial(const PartialAnswer& answer, uint32_t from, uint32_t length, const std::string& validator);
+// length, carry as many bytes as that leaves (when it says), and carry that same validator (an
+// answer without one may be of another build).
+bool MayAppendPartial(const PartialAnswer& answer, uint64_t from, uint64_t length, const std::string& validator);
 
 // Where a download stands when an attempt failed, and how that attempt failed.
 struct FailedAttempt {
@@ -64,10 +81,11 @@ struct FailedAttempt {
 // What follows a failed attempt.
 struct NextStep {
   enum Kind { kRetry, kMirror, kGiveUp } kind = kGiveUp;
-  int waits = 0;         // kRetry: the back-offs counted so far, this one included
-  uint32_t seconds = 0;  // kRetry: how long to wait first
+  int waits = 0;              // kRetry: the back-offs counted so far, this one included
+  uint32_t milliseconds = 0;  // kRetry: how long to wait first
 };
-NextStep DecideNextStep(const FailedAttempt& failed);
+// `random` spreads the wait within its step (SpreadWaitMs); a server's Retry-After is the least.
+NextStep DecideNextStep(const FailedAttempt& failed, uint32_t random);
 
 // The If-Range validator for resuming, from an answer's headers: the ETag when it is strong, else
 // Last-Modified, else "" (no resuming).

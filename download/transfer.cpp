@@ -1,5 +1,7 @@
 #include "download/transfer.h"
 
+#include <vector>
+
 #include "download/retry_rules.h"
 
 namespace {
@@ -11,6 +13,14 @@ constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WR
 // HTTPS is HTTP over TLS: the HTTP service on the URL's port, with the secure flag on requests.
 DWORD ServiceOf(uint32_t urlService) {
   return urlService == AFX_INET_SERVICE_HTTPS ? INTERNET_SERVICE_HTTP : urlService;
+}
+// The kept credentials of `origin`, or null.
+template <typename Kept, size_t kCount>
+Kept* FindOrigin(Kept (&kept)[kCount], const UrlParts& origin) {
+  for (Kept& entry : kept) {
+    if (entry.given.user[0] != '\0' && SameOrigin(entry.origin, origin)) return &entry;
+  }
+  return nullptr;
 }
 }  // namespace
 
@@ -56,6 +66,10 @@ DWORD Transfer::CreateTarget(const std::string& path) {
 }
 
 bool Transfer::Write(const void* block, DWORD count, long& error) {
+  if (count > kMaxPackageBytes - position_) {
+    error = ERROR_FILE_TOO_LARGE;
+    return false;
+  }
   if (!file_.Write(block, count, error)) return false;
   written_.Update(block, count);
   position_ += count;
@@ -99,7 +113,30 @@ RequestStart Transfer::NextRequest() const {
   return RequestStart{position_, ResumeHeaders(position_, validator_)};
 }
 
-void Transfer::KeepCredentials(bool proxy) {
+bool Transfer::ProxyInUse() const {
+  // The connection's proxy settings as the session took them: a direct connection only means no
+  // proxy, an explicit proxy, a configuration script or detection may mean one.
+  INTERNET_PER_CONN_OPTIONA flags = {};
+  flags.dwOption = INTERNET_PER_CONN_FLAGS;
+  INTERNET_PER_CONN_OPTION_LISTA list = {};
+  list.dwSize = sizeof list;
+  list.dwOptionCount = 1;
+  list.pOptions = &flags;
+  DWORD size = sizeof list;
+  if (InternetQueryOptionA(session_.get(), INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &size)) {
+    return (flags.Value.dwValue & ~static_cast<DWORD>(PROXY_TYPE_DIRECT)) != 0;
+  }
+  // Systems without per-connection settings: the session's one proxy setting, whose texts follow
+  // the structure in the same buffer.
+  size = 0;
+  InternetQueryOptionA(session_.get(), INTERNET_OPTION_PROXY, nullptr, &size);
+  if (size < sizeof(INTERNET_PROXY_INFO)) return false;
+  std::vector<char> buffer(size);
+  if (!InternetQueryOptionA(session_.get(), INTERNET_OPTION_PROXY, buffer.data(), &size)) return false;
+  return reinterpret_cast<const INTERNET_PROXY_INFO*>(buffer.data())->dwAccessType == INTERNET_OPEN_TYPE_PROXY;
+}
+
+void Transfer::KeepCredentials(const UrlParts& origin, bool proxy) {
   Credentials given = {};
   DWORD userLength = sizeof given.user - 1;
   DWORD passwordLength = sizeof given.password - 1;
@@ -108,13 +145,26 @@ void Transfer::KeepCredentials(bool proxy) {
                            given.user, &userLength) &&
       InternetQueryOptionA(request_.get(), proxy ? INTERNET_OPTION_PROXY_PASSWORD : INTERNET_OPTION_PASSWORD,
                            given.password, &passwordLength)) {
-    (proxy ? proxy_ : server_) = given;
+    if (proxy) {
+      proxy_ = given;
+    } else {
+      OriginCredentials* kept = FindOrigin(servers_, origin);
+      if (kept == nullptr) {
+        kept = &servers_[nextServer_];
+        nextServer_ = (nextServer_ + 1) % kKeptOrigins;
+      }
+      kept->origin = origin;
+      kept->origin.object.clear();
+      kept->given = given;
+    }
   }
   SecureZeroMemory(&given, sizeof given);
 }
 
-bool Transfer::ApplyCredentials(bool proxy) const {
-  const Credentials& kept = proxy ? proxy_ : server_;
+bool Transfer::ApplyCredentials(const UrlParts& origin, bool proxy) const {
+  const OriginCredentials* server = proxy ? nullptr : FindOrigin(servers_, origin);
+  if (!proxy && server == nullptr) return false;
+  const Credentials& kept = proxy ? proxy_ : server->given;
   if (kept.user[0] == '\0') return false;
   return InternetSetOptionA(request_.get(), proxy ? INTERNET_OPTION_PROXY_USERNAME : INTERNET_OPTION_USERNAME,
                             const_cast<char*>(kept.user), lstrlenA(kept.user)) &&
@@ -122,4 +172,9 @@ bool Transfer::ApplyCredentials(bool proxy) const {
                             const_cast<char*>(kept.password), lstrlenA(kept.password));
 }
 
-void Transfer::ForgetServerCredentials() { SecureZeroMemory(&server_, sizeof server_); }
+void Transfer::ForgetServerCredentials() {
+  for (OriginCredentials& kept : servers_) {
+    SecureZeroMemory(&kept.given, sizeof kept.given);
+    kept.origin = UrlParts();
+  }
+}

@@ -46,7 +46,8 @@ public:
   bool TargetOpen() const { return file_.IsOpen(); }
   uint32_t Position() const { return position_; }
   // Writes a block at the end of what is written and hashes it. On failure returns false with the
-  // system's error code, or -1 when the file took fewer bytes than given.
+  // system's error code, or -1 when the file took fewer bytes than given; a file that would pass
+  // kMaxPackageBytes is refused with ERROR_FILE_TOO_LARGE.
   bool Write(const void* block, DWORD count, long& error);
   // Writes out what the file object still holds; the same failures as Write.
   bool Flush(long& error) { return file_.Flush(error) != FALSE; }
@@ -69,12 +70,15 @@ public:
   const std::string& Validator() const { return validator_; }
   uint32_t Length() const { return length_; }
 
-  // The credentials the user gave for a 401 (server) or 407 (proxy) answer on the request, kept
-  // for further requests to the same address.
-  void KeepCredentials(bool proxy);
-  // Puts the kept credentials for that kind of answer on the request; false when none are kept.
-  bool ApplyCredentials(bool proxy) const;
-  // Forgets the server's credentials: they belong to the address left behind.
+  // Whether the session's requests may go through a proxy: only then is a 407 a proxy's.
+  bool ProxyInUse() const;
+  // The credentials the user gave for a 401 answer from `origin` (server), or for a 407 (proxy),
+  // on the request, kept for further requests to that origin, or through that proxy.
+  void KeepCredentials(const UrlParts& origin, bool proxy);
+  // Puts the credentials kept for `origin` (server) or for the proxy on the request; false when
+  // none are kept.
+  bool ApplyCredentials(const UrlParts& origin, bool proxy) const;
+  // Forgets every server's credentials: the download moves to another address.
   void ForgetServerCredentials();
 
 private:
@@ -83,6 +87,14 @@ private:
     char user[256];
     char password[256];
   };
+  // A server's credentials and the origin they were typed for.
+  struct OriginCredentials {
+    UrlParts origin;
+    Credentials given;
+  };
+  // The origins a download meets: its address, where redirects lead, the mirror. A fixed store:
+  // nothing is copied about in memory, and the fifth origin takes the oldest one's place.
+  static constexpr int kKeptOrigins = 4;
 
   std::string path_;
   CFile file_;
@@ -91,7 +103,8 @@ private:
   std::string validator_;
   bool lengthKnown_ = false;
   uint32_t length_ = 0;
-  Credentials server_ = {};
+  OriginCredentials servers_[kKeptOrigins] = {};
+  int nextServer_ = 0;
   Credentials proxy_ = {};
   // Declared last: released first, the request before its connection before the session.
   UniqueInternetHandle session_;

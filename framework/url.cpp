@@ -117,7 +117,6 @@ std::optional<ParsedUrl> ParseDownloadUrl(const std::string& url) {
   return std::nullopt;
 }
 
-bool SameServer(const UrlParts& a, const UrlParts& b) {
-  const auto service = [](uint32_t s) { return s == AFX_INET_SERVICE_HTTPS ? AFX_INET_SERVICE_HTTP : s; };
-  return a.server == b.server && a.port == b.port && service(a.service) == service(b.service);
+bool SameOrigin(const UrlParts& a, const UrlParts& b) {
+  return a.service == b.service && a.server == b.server && a.port == b.port;
 }

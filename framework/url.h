@@ -31,9 +31,9 @@ struct UrlParts {
   std::string object;  // path and query, starting with "/"
 };
 
-// Whether a request to `b` can go over a connection to `a`: the same server and port, and the same
-// WinINet service (HTTPS is HTTP over TLS, so http and https count as one).
-bool SameServer(const UrlParts& a, const UrlParts& b);
+// Whether `a` and `b` are one origin: the same scheme, server and port. Credentials, and a
+// connection with a login, belong to one origin.
+bool SameOrigin(const UrlParts& a, const UrlParts& b);
 
 // The URL of `parts` as text: "scheme://server[:port]object", the port only when it is not the
 // scheme's default.

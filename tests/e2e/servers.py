@@ -419,10 +419,12 @@ class Ranged:
     """`body` as a file server serves it: a strong ETag, a Range with its If-Range (206 to the end, or
     200 when If-Range names another ETag). `cuts`: body offsets, used up in order, where an answer ends
     the connection (FIN, or a reset with reset=True). ranges=False ignores Range; from answer
-    `new_etag_at` on (0 the first) the ETag is another. `sent` counts the body bytes sent."""
+    `new_etag_at` on (0 the first) the ETag is another; a 206 starts `shift` bytes after the byte
+    asked (and says so). `sent` counts the body bytes sent."""
 
-    def __init__(self, body, cuts=(), reset=False, ranges=True, new_etag_at=None):
+    def __init__(self, body, cuts=(), reset=False, ranges=True, new_etag_at=None, shift=0):
         self.body, self.cuts, self.reset, self.ranges, self.new_etag_at = body, list(cuts), reset, ranges, new_etag_at
+        self.shift = shift
         self.answers, self.sent, self.lock = 0, 0, threading.Lock()
 
     def __call__(self, conn, request):
@@ -431,6 +433,7 @@ class Ranged:
             etag = '"pkg-2"' if self.new_etag_at is not None and self.answers >= self.new_etag_at else '"pkg-1"'
             self.answers += 1
             start = int(asked.group(1)) if self.ranges and asked and request.headers.get("if-range") == etag else 0
+            start += self.shift if start else 0
             cut = next((c for c in self.cuts if c > start), None)
             if cut is not None:
                 self.cuts.remove(cut)

@@ -9,7 +9,7 @@ import unittest
 
 from harness import Installer, config_text, entries, section_dict
 from installer_case import InstallerTestCase
-from servers import Nginx, ScriptedServer, ShortBody, make_certificate
+from servers import Auth, Nginx, Respond, ScriptedServer, ShortBody, make_certificate
 from wintools import make_package, payload_starts, trustcert, wait_for_starts
 
 CAPTION = "Quillmoor Internet Security"
@@ -180,6 +180,33 @@ class DownloadTest(InstallerTestCase):
                     self.assertFalse(self.target().exists())
                     self.assertIn("Error", self.status())
                     self.assertNotEqual(self.status().get("Downloaded"), "true")
+
+    def test_credentials_stay_with_the_origin_they_were_typed_for(self):
+        # A asks for credentials and sends its client to B, another origin that asks too and is
+        # busy; the further attempt goes to A again, then the mirror M, a third origin, is asked.
+        with ScriptedServer() as a, ScriptedServer() as b, ScriptedServer() as m:
+            auths = [Auth("vornik", "s3cret", Respond(302, headers=[("Location", b.url("/x.exe"))])),
+                     Auth("bee", "b-pass", Respond(503, b"busy", [("Retry-After", "0")])), Auth("em", "m", Respond())]
+            for server, auth in zip((a, b, m), auths):
+                server.routes["/x.exe"] = auth
+            self.configure(a.url("/x.exe"), progressbar="0", Retries="1", WebFile64Mirror=m.url("/x.exe"))
+            process = self.installer.start()
+            for server, typed in ((a, ("vornik", "s3cret")), (b, ("bee", "b-pass")), (m, ())):
+                box = self.gui.wait_window(timeout=20, title_contains="Authentication", visible=True)
+                self.assertEqual(len(server.requests), 1, "asked once, by the origin at hand")
+                for control, text in zip((1027, 1028), typed):
+                    self.assertTrue(self.gui.set_text(control, text, timeout=5, title=box.title))
+                self.assertTrue(self.gui.click(1 if typed else 2, timeout=5, title=box.title))
+                while process.poll() is None and box.hwnd in [w.hwnd for w in self.gui.list_windows(visible=True)]:
+                    time.sleep(0.05)
+            self.finish(process)
+        # Each origin received only what was typed for it (WinINet first sends a request without);
+        # the further attempt reached A and B again with it and asked nobody; the mirror got nothing.
+        sent = [[r.headers.get("authorization") for r in server.requests] for server in (a, b, m)]
+        for received, auth in zip(sent[:2], auths):
+            self.assertEqual((set(received), received[-1], received.count(auth.expected) >= 2),
+                             ({None, auth.expected}, auth.expected, True))
+        self.assertEqual(sent[2], [None])
 
     def test_cancel_mid_transfer_deletes_the_file_and_starts_nothing(self):
         body = (self.package.read_bytes() * 4)[:6000000]

@@ -16,7 +16,7 @@ import urllib.parse
 
 from harness import BINARY_DIR, INSTALL_LOG, STATUS_FILE, Installer, config_text, entries, section_dict
 from installer_case import InstallerTestCase
-from servers import (CloseBeforeHeaders, Drip, HugeHeader, Nginx, ResetMidBody, Respond, ScriptedServer,
+from servers import (Auth, CloseBeforeHeaders, Drip, HugeHeader, Nginx, ResetMidBody, Respond, ScriptedServer,
                      free_port)
 from wintools import Started, clear_payload_starts, make_package, payload_starts, stamp_as_given, wait_for_starts
 
@@ -29,6 +29,9 @@ BAD_STATUS = "Failed to receive a valid HTTP response from the server"
 CONNECTION_ENDED = "The connection with the server has been terminated."
 NAME_NOT_RESOLVED = "The server name could not be resolved."
 CANNOT_CONNECT = "The attempt to connect to the server failed."
+# ERROR_FILE_TOO_LARGE (223): the system's sentence, or string 114 where the table has none (Wine).
+FILE_TOO_LARGE = ("The file size exceeds the limit allowed and cannot be saved.",
+                  "An error occurred while downloading the file, Error:223")
 # A reset mid-body ends the read with WinINet's 12030 or, depending on when it lands, with the
 # socket's own error (10054), whose sentence comes from the system's table.
 CONNECTION_RESET = (CONNECTION_ENDED, "Connection reset by peer.")
@@ -140,6 +143,10 @@ class FaultTest(InstallerTestCase):
             ("/203.exe", Respond(203, b"partial"), (BAD_STATUS,), True, False, ABSENT),
             ("/301.exe", Respond(301), (BAD_STATUS,), True, False, ABSENT),
             ("/silent.exe", CloseBeforeHeaders(), (NO_RESPONSE,), False, False, ABSENT),
+            # No proxy is configured: the server asks for a proxy's credentials, and gets no dialog.
+            ("/407.exe", Auth("user", "pw", Respond(body=b"x"), proxy=True), (BAD_STATUS,), True, False, ABSENT),
+            # 5 GB announced: refused before a byte is written.
+            ("/huge.exe", Respond(200, b"x", length=5 * 2**30), FILE_TOO_LARGE, True, True, ABSENT),
         ]
         with ScriptedServer({path: behaviour for path, behaviour, *_ in cases}) as server:
             for path, _, errors, recorded, body_begun, left in cases:

@@ -21,6 +21,17 @@ TEST(RetryRules, WaitsDoubleFromTwoSecondsUpToThirtyOrAreTheServersUpToAMinute) 
   EXPECT_EQ(RetryAfterSeconds("Fri, 31 Dec 1999 23:59:59 GMT"), -1);
   EXPECT_FALSE(IsRetryableStatus(416));
   EXPECT_EQ(ChooseValidator("W/\"v\"", "Wed, 21 Oct 2015 07:28:00 GMT"), "Wed, 21 Oct 2015 07:28:00 GMT");
+  // Spread from half the step to the whole, in tenths, and announced as they are.
+  EXPECT_EQ(SpreadWaitMs(30, 0xFFFFFFFF), 30000u);
+  EXPECT_EQ(SpreadWaitMs(4, 0x40000000), 2500u);
+  EXPECT_EQ(FormatWaitSeconds(2500) + " " + FormatWaitSeconds(30000), "2.5 30");
+}
+
+TEST(RetryRules, LengthsAreDecimalDigitsUpToTwoToThe53) {
+  EXPECT_EQ(ParseLength("9007199254740992"), uint64_t{1} << 53);
+  for (const char* text : {"", "-1", " 5", "0x10", "9007199254740993", "18446744073709551617"}) {
+    EXPECT_FALSE(ParseLength(text).has_value()) << text;
+  }
 }
 
 }  // namespace
@@ -62,7 +73,9 @@ TEST(RetryRules, APartialAnswerIsAppendedOnlyWhereTheFileStandsToItsEnd) {
   };
   const Case cases[] = {
       {{"bytes 400-999/1000", true, 600, "\"v\""}, true},
-      {{"bytes 400-999/1000", false, 0, ""}, true},
+      {{"bytes 400-999/1000", false, 0, "\"v\""}, true},
+      // Without the validator the first answer had, it may be a part of another build.
+      {{"bytes 400-999/1000", false, 0, ""}, false},
       // Each of these differs from the first in one thing only.
       {{"bytes 399-999/1000", false, 0, "\"v\""}, false},
       {{"bytes 401-999/1000", false, 0, "\"v\""}, false},
@@ -83,14 +96,18 @@ TEST(RetryRules, AFailedAttemptWaitsMovesToTheMirrorOrGivesUp) {
     FailedAttempt failed;
     NextStep::Kind kind;
     int waits;
-    uint32_t seconds;
+    uint32_t milliseconds;
+    uint32_t random = 0xFFFFFFFF;  // the whole step
   };
   // attempt, attempts, waits, mirror left, retryable, 404, bytes received, Retry-After
   const Case cases[] = {
-      {{1, 3, 0, false, true, false, false, -1}, NextStep::kRetry, 1, 2},
-      {{2, 3, 1, false, true, false, false, -1}, NextStep::kRetry, 2, 4},
-      {{3, 4, 2, false, true, false, true, -1}, NextStep::kRetry, 1, 2},
-      {{2, 3, 1, false, true, false, false, 7}, NextStep::kRetry, 2, 7},
+      {{1, 3, 0, false, true, false, false, -1}, NextStep::kRetry, 1, 2000},
+      {{2, 3, 1, false, true, false, false, -1}, NextStep::kRetry, 2, 4000},
+      {{3, 4, 2, false, true, false, true, -1}, NextStep::kRetry, 1, 2000},
+      {{2, 3, 1, false, true, false, false, 7}, NextStep::kRetry, 2, 7000},
+      // Half the step: a Retry-After below it does not shorten the wait, one above it is kept.
+      {{1, 3, 0, false, true, false, false, 0}, NextStep::kRetry, 1, 1000, 0},
+      {{2, 3, 1, false, true, false, false, 3}, NextStep::kRetry, 2, 3000, 0},
       {{3, 3, 2, true, true, false, false, -1}, NextStep::kMirror, 0, 0},
       {{3, 3, 2, false, true, false, false, -1}, NextStep::kGiveUp, 0, 0},
       {{1, 3, 0, true, false, true, false, -1}, NextStep::kMirror, 0, 0},
@@ -100,10 +117,10 @@ TEST(RetryRules, AFailedAttemptWaitsMovesToTheMirrorOrGivesUp) {
   };
   int row = 0;
   for (const Case& c : cases) {
-    const NextStep next = DecideNextStep(c.failed);
+    const NextStep next = DecideNextStep(c.failed, c.random);
     EXPECT_EQ(next.kind, c.kind) << "row " << row;
     EXPECT_EQ(next.waits, c.waits) << "row " << row;
-    EXPECT_EQ(next.seconds, c.seconds) << "row " << row;
+    EXPECT_EQ(next.milliseconds, c.milliseconds) << "row " << row;
     ++row;
   }
 }

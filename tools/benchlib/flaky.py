@@ -26,8 +26,8 @@ CURL_LOOP = (f'for attempt in $(seq 0 {RETRIES}); do curl -s -C - -o "$0" "$1" &
 # A cut run waits through its back-offs on top of the transfer: at most 30 s before each attempt.
 CUT_RUN_TIMEOUT = 240 + 30 * RETRIES
 # The installer's status line before a further attempt says how long it waits, as string 117 or
-# 118 puts it ("Connection lost, trying again in 8 seconds (attempt 2 of 4)...").
-_ANNOUNCED_WAIT = re.compile(r"trying again in (\d+) seconds \(attempt ")
+# 118 puts it ("Connection lost, trying again in 8 seconds (attempt 2 of 4)...", "... in 1.4 seconds ...").
+_ANNOUNCED_WAIT = re.compile(r"trying again in (\d+(?:\.\d)?) seconds \(attempt ")
 _RANGE = re.compile(r"^bytes=(\d+)-(\d*)$")
 _REASONS = {200: "OK", 206: "Partial Content", 416: "Range Not Satisfiable"}
 
@@ -130,7 +130,7 @@ class FlakyServer:
 def announced_waits(prefix):
     """The seconds of every wait the installer's install log announced, in order."""
     log = read_ini(prefix.drive_c / INSTALL_LOG)
-    return [int(m[1]) for _, _, text in entries(log) for m in [_ANNOUNCED_WAIT.search(text)] if m]
+    return [float(m[1]) for _, _, text in entries(log) for m in [_ANNOUNCED_WAIT.search(text)] if m]
 
 
 class FlakyRun:
@@ -156,7 +156,7 @@ class FlakyRun:
         result = InstallerRun(world, size, silent=True, location=url, keys=keys,
                               timeout=CUT_RUN_TIMEOUT, keep_digest=True)
         self.run = result.run
-        self.backoffs = sum(announced_waits(world.prefix))
+        self.backoffs = round(sum(announced_waits(world.prefix)), 1)
         started = wait_for_starts(world.prefix, 1) if result.complete else payload_starts(world.prefix)
         self.complete = result.complete and result.digest == digest and bool(started)
 
