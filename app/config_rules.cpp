@@ -45,6 +45,11 @@ bool IsDownloadUrl(const std::string& url) {
          (parsed->parts.service == AFX_INET_SERVICE_HTTP || parsed->parts.service == AFX_INET_SERVICE_HTTPS);
 }
 
+bool IsHttpsUrl(const std::string& url) {
+  const std::optional<ParsedUrl> parsed = ParseDownloadUrl(url);
+  return parsed && parsed->parts.service == AFX_INET_SERVICE_HTTPS;
+}
+
 // A package beside the installer is copied into the working folder under the name after its last
 // separator: a ".." or a ":" (a drive, or a stream of a file) could name something outside either.
 bool LeavesItsFolder(const std::string& localLocation) {
@@ -145,6 +150,16 @@ ConfigJudgement JudgeConfig(const ConfigLookup& lookup, NativeMachine machine) {
   config.mirror = reader.Read(mirrorKey);
   if (!config.mirror.empty() && !IsDownloadUrl(config.mirror)) {
     reader.Malformed(mirrorKey, "'" + config.mirror + "' is no http:// or https:// URL");
+  }
+  // The report crosses networks the vendor does not control: only a server that proves who it is
+  // may receive it.
+  config.reportUrl = reader.Read(kReportUrlKey);
+  if (!config.reportUrl.empty() && !(IsDownloadUrl(config.reportUrl) && IsHttpsUrl(config.reportUrl))) {
+    reader.Malformed(kReportUrlKey, "'" + config.reportUrl + "' is no https:// URL");
+  }
+  config.fullInstallerUrl = reader.Read(kFullInstallerUrlKey);
+  if (!config.fullInstallerUrl.empty() && !IsDownloadUrl(config.fullInstallerUrl)) {
+    reader.Malformed(kFullInstallerUrlKey, "'" + config.fullInstallerUrl + "' is no http:// or https:// URL");
   }
   config.checks.malformedKey = malformedKey;
   return judgement;
