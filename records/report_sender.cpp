@@ -41,24 +41,22 @@ void SetTimeouts(HINTERNET session, DWORD ms) {
 }
 
 void Send(Sending& sending) {
-  UniqueInternetHandle session(
-      InternetOpenA(sending.agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  UniqueInternetHandle session(InternetOpenA(sending.agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!session) {
     sending.error = GetLastError();
     return;
   }
   SetTimeouts(session.get(), sending.timeoutMs);
-  UniqueInternetHandle connection(InternetConnectA(session.get(), sending.url.server.c_str(), sending.url.port,
-                                                   nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+  UniqueInternetHandle connection(InternetConnectA(session.get(), sending.url.server.c_str(), sending.url.port, nullptr,
+                                                   nullptr, INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection) {
     sending.error = GetLastError();
     return;
   }
-  UniqueInternetHandle request(HttpOpenRequestA(connection.get(), "POST", sending.url.object.c_str(), nullptr,
-                                                nullptr, nullptr, kReportFlags, 0));
-  if (!request ||
-      !HttpSendRequestA(request.get(), kJsonHeader, static_cast<DWORD>(sizeof kJsonHeader - 1),
-                        const_cast<char*>(sending.json.data()), static_cast<DWORD>(sending.json.size()))) {
+  UniqueInternetHandle request(HttpOpenRequestA(connection.get(), "POST", sending.url.object.c_str(), nullptr, nullptr,
+                                                nullptr, kReportFlags, 0));
+  if (!request || !HttpSendRequestA(request.get(), kJsonHeader, static_cast<DWORD>(sizeof kJsonHeader - 1),
+                                    const_cast<char*>(sending.json.data()), static_cast<DWORD>(sending.json.size()))) {
     sending.error = GetLastError();
     return;
   }

@@ -33,8 +33,7 @@ constexpr OutcomeName kOutcomeNames[] = {
 std::string Seconds(int64_t ms) {
   if (ms < 0) return "-1";
   char text[32];
-  std::snprintf(text, sizeof text, "%lld.%03lld", static_cast<long long>(ms / 1000),
-                static_cast<long long>(ms % 1000));
+  std::snprintf(text, sizeof text, "%lld.%03lld", static_cast<long long>(ms / 1000), static_cast<long long>(ms % 1000));
   return text;
 }
 

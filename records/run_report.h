@@ -34,20 +34,20 @@ const char* OutcomeCode(RunOutcome outcome);
 // not reach.
 struct RunFacts {
   RunOutcome outcome = RunOutcome::kNone;
-  long number = 0;                // the HTTP status or the error number; 0 for none
-  std::string installerVersion;   // the installer's own file version, "1.2.3.4"
-  std::string configName;         // the configuration's ";;;;name:" note; "" for none
-  int windowsClass = 0;           // the Windows version class
-  std::string architecture;       // the processor: "x86", "x64" or "Arm64"
-  std::string language;           // the user's UI language identifier, four hex digits ("0409")
-  int64_t downloadEndMs = -1;     // when the download ended, however it ended
-  int64_t packageStartMs = -1;    // when the package was started
-  uint64_t bytesReceived = 0;     // bytes the attempts added to the package's file
-  uint64_t bytesResumed = 0;      // bytes further attempts did not fetch again
-  int attempts = 0;               // requests of the package made, mirror included
+  long number = 0;               // the HTTP status or the error number; 0 for none
+  std::string installerVersion;  // the installer's own file version, "1.2.3.4"
+  std::string configName;        // the configuration's ";;;;name:" note; "" for none
+  int windowsClass = 0;          // the Windows version class
+  std::string architecture;      // the processor: "x86", "x64" or "Arm64"
+  std::string language;          // the user's UI language identifier, four hex digits ("0409")
+  int64_t downloadEndMs = -1;    // when the download ended, however it ended
+  int64_t packageStartMs = -1;   // when the package was started
+  uint64_t bytesReceived = 0;    // bytes the attempts added to the package's file
+  uint64_t bytesResumed = 0;     // bytes further attempts did not fetch again
+  int attempts = 0;              // requests of the package made, mirror included
   bool mirrorUsed = false;
-  bool proxy = false;             // the download's settings name a proxy
-  bool silent = false;            // progressbar=0
+  bool proxy = false;   // the download's settings name a proxy
+  bool silent = false;  // progressbar=0
 };
 
 // The record of this run, filled by the steps as they end. The worker thread writes it only before

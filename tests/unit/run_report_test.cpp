@@ -21,11 +21,12 @@ TEST(RunReport, TheReportHoldsExactlyTheDocumentedKeys) {
   facts.attempts = 2;
   facts.mirrorUsed = true;
   NoteRunEnd(facts, RunOutcome::kStarted);
-  EXPECT_EQ(RunReportJson(facts),
-            "{\"schema\":1,\"outcome\":\"started\",\"number\":0,\"version\":\"1.2.3.4\",\"config\":\"example-setup.exe\","
-            "\"windows\":10,\"architecture\":\"x64\",\"language\":\"0409\",\"downloadSeconds\":2.345,"
-            "\"startSeconds\":2.501,\"bytesReceived\":1500000,\"bytesResumed\":700000,\"attempts\":2,"
-            "\"mirrorUsed\":true,\"proxy\":false,\"silent\":false}");
+  EXPECT_EQ(
+      RunReportJson(facts),
+      "{\"schema\":1,\"outcome\":\"started\",\"number\":0,\"version\":\"1.2.3.4\",\"config\":\"example-setup.exe\","
+      "\"windows\":10,\"architecture\":\"x64\",\"language\":\"0409\",\"downloadSeconds\":2.345,"
+      "\"startSeconds\":2.501,\"bytesReceived\":1500000,\"bytesResumed\":700000,\"attempts\":2,"
+      "\"mirrorUsed\":true,\"proxy\":false,\"silent\":false}");
 }
 
 TEST(RunReport, TheFirstEndNotedStands) {
@@ -60,9 +61,8 @@ TEST(RunReport, AFailedDownloadIsNamedByWhatEndedIt) {
     long number;
     const char* code;
   } cases[] = {
-      {true, false, 404, "http_status"},  {false, true, 0, "no_response"},
-      {false, false, 12029, "network_error"}, {false, false, 12030, "network_error"},
-      {false, false, 112, "disk_full"},   {false, false, 39, "disk_full"},
+      {true, false, 404, "http_status"},      {false, true, 0, "no_response"},  {false, false, 12029, "network_error"},
+      {false, false, 12030, "network_error"}, {false, false, 112, "disk_full"}, {false, false, 39, "disk_full"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(std::string(OutcomeCode(DownloadFailureOutcome(c.httpStatus, c.noResponse, c.number))), c.code)
