@@ -3,8 +3,6 @@
 #include <process.h>
 #include <wininet.h>
 
-#include <memory>
-
 #include "framework/app.h"
 #include "framework/error_text.h"
 #include "framework/format.h"
@@ -22,9 +20,10 @@ const char kJsonHeader[] = "Content-Type: application/json\r\n";
 
 DWORD runStart = 0;
 
-// What the sending thread works on. Shared: when the bound passes first, the thread keeps its part
-// until the process ends it.
+// What the sending thread works on, shared by it and the caller: whichever lets go last deletes it,
+// so a thread still blocked when the bound has passed keeps its part until the process ends it.
 struct Sending {
+  LONG holders = 2;
   std::string agent;
   UrlParts url;
   std::string json;
@@ -69,9 +68,14 @@ void Send(Sending& sending) {
   sending.status = status;
 }
 
+void LetGo(Sending* sending) {
+  if (InterlockedDecrement(&sending->holders) == 0) delete sending;
+}
+
 unsigned __stdcall SendingThread(void* param) {
-  std::unique_ptr<std::shared_ptr<Sending>> sending(static_cast<std::shared_ptr<Sending>*>(param));
-  Send(**sending);
+  Sending* sending = static_cast<Sending*>(param);
+  Send(*sending);
+  LetGo(sending);
   return 0;
 }
 }  // namespace
@@ -81,38 +85,38 @@ void StartRunClock() { runStart = GetTickCount(); }
 int64_t RunMilliseconds() { return static_cast<int64_t>(static_cast<DWORD>(GetTickCount() - runStart)); }
 
 bool ProxyConfigured() {
-  UniqueInternetHandle session(InternetOpenA(AfxGetAppName(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  if (!session) return false;
+  // A null handle asks for the settings every INTERNET_OPEN_TYPE_PRECONFIG session starts from.
   DWORD size = 0;
-  InternetQueryOptionA(session.get(), INTERNET_OPTION_PROXY, nullptr, &size);
+  InternetQueryOptionA(nullptr, INTERNET_OPTION_PROXY, nullptr, &size);
   if (size < sizeof(INTERNET_PROXY_INFO)) return false;
-  std::unique_ptr<char[]> buffer(new char[size]);
-  if (!InternetQueryOptionA(session.get(), INTERNET_OPTION_PROXY, buffer.get(), &size)) return false;
-  return reinterpret_cast<const INTERNET_PROXY_INFO*>(buffer.get())->dwAccessType == INTERNET_OPEN_TYPE_PROXY;
+  std::string buffer(size, '\0');
+  if (!InternetQueryOptionA(nullptr, INTERNET_OPTION_PROXY, &buffer[0], &size)) return false;
+  return reinterpret_cast<const INTERNET_PROXY_INFO*>(buffer.data())->dwAccessType == INTERNET_OPEN_TYPE_PROXY;
 }
 
 std::string SendRunReport(const std::string& url, const std::string& json, DWORD boundMs) {
   const std::optional<ParsedUrl> parsed = ParseDownloadUrl(url);
   if (!parsed || parsed->parts.service != AFX_INET_SERVICE_HTTPS) return "Run report not sent: no https:// address";
-  auto sending = std::make_shared<Sending>();
+  Sending* sending = new Sending;
   sending->agent = AfxGetAppName();
   sending->url = parsed->parts;
   sending->json = json;
   sending->timeoutMs = boundMs;
-  auto* threadShare = new std::shared_ptr<Sending>(sending);
-  UniqueHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, SendingThread, threadShare, 0, nullptr)));
+  const std::string& server = parsed->parts.server;
+  UniqueHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, SendingThread, sending, 0, nullptr)));
   if (!thread) {
-    delete threadShare;
+    delete sending;
     return "Run report not sent: no thread to send it";
   }
+  std::string entry;
   if (WaitForSingleObject(thread.get(), boundMs) != WAIT_OBJECT_0) {
-    return FormatText("Run report not sent: no answer from %s within %lu ms", parsed->parts.server.c_str(),
-                      static_cast<unsigned long>(boundMs));
+    entry = FormatText("Run report not sent: no answer from %s within %lu ms", server.c_str(),
+                       static_cast<unsigned long>(boundMs));
+  } else if (sending->error != 0) {
+    entry = FormatText("Run report not sent to %s: %s", server.c_str(), SystemErrorText(sending->error).c_str());
+  } else {
+    entry = FormatText("Run report sent to %s: HTTP %lu", server.c_str(), static_cast<unsigned long>(sending->status));
   }
-  if (sending->error != 0) {
-    return FormatText("Run report not sent to %s: %s", parsed->parts.server.c_str(),
-                      SystemErrorText(sending->error).c_str());
-  }
-  return FormatText("Run report sent to %s: HTTP %lu", parsed->parts.server.c_str(),
-                    static_cast<unsigned long>(sending->status));
+  LetGo(sending);
+  return entry;
 }

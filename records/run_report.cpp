@@ -1,6 +1,6 @@
 #include "records/run_report.h"
 
-#include <cstdio>
+#include "framework/format.h"
 
 namespace {
 
@@ -29,15 +29,13 @@ constexpr OutcomeName kOutcomeNames[] = {
     {RunOutcome::kNoPackage, "no_package"},
 };
 
-// Seconds with three decimals, written without the C library's locale.
+// Seconds with three decimals; -1 for a step not reached.
 std::string Seconds(int64_t ms) {
   if (ms < 0) return "-1";
-  char text[32];
-  std::snprintf(text, sizeof text, "%lld.%03lld", static_cast<long long>(ms / 1000), static_cast<long long>(ms % 1000));
-  return text;
+  return FormatText("%ld.%03ld", static_cast<long>(ms / 1000), static_cast<long>(ms % 1000));
 }
 
-const char* Bool(bool value) { return value ? "true" : "false"; }
+RunFacts currentRun;
 
 }  // namespace
 
@@ -48,10 +46,7 @@ const char* OutcomeCode(RunOutcome outcome) {
   return "none";
 }
 
-RunFacts& CurrentRun() {
-  static RunFacts facts;
-  return facts;
-}
+RunFacts& CurrentRun() { return currentRun; }
 
 void NoteRunEnd(RunFacts& facts, RunOutcome outcome, long number) {
   if (facts.outcome != RunOutcome::kNone) return;
@@ -86,9 +81,10 @@ std::string JsonString(const std::string& text) {
       json += '\\';
       json += c;
     } else if (byte < 0x20 || byte >= 0x7f) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-      json += escape;
+      static const char kHex[] = "0123456789abcdef";
+      json += "\\u00";
+      json += kHex[byte >> 4];
+      json += kHex[byte & 0xf];
     } else {
       json += c;
     }
@@ -97,23 +93,18 @@ std::string JsonString(const std::string& text) {
 }
 
 std::string RunReportJson(const RunFacts& facts) {
-  std::string json = "{\"schema\":1";
-  json += ",\"outcome\":" + JsonString(OutcomeCode(facts.outcome));
-  json += ",\"number\":" + std::to_string(facts.number);
-  json += ",\"version\":" + JsonString(facts.installerVersion);
-  json += ",\"config\":" + JsonString(facts.configName);
-  json += ",\"windows\":" + std::to_string(facts.windowsClass);
-  json += ",\"architecture\":" + JsonString(facts.architecture);
-  json += ",\"language\":" + JsonString(facts.language);
-  json += ",\"downloadSeconds\":" + Seconds(facts.downloadEndMs);
-  json += ",\"startSeconds\":" + Seconds(facts.packageStartMs);
-  json += ",\"bytesReceived\":" + std::to_string(facts.bytesReceived);
-  json += ",\"bytesResumed\":" + std::to_string(facts.bytesResumed);
-  json += ",\"attempts\":" + std::to_string(facts.attempts);
-  json += ",\"mirrorUsed\":" + std::string(Bool(facts.mirrorUsed));
-  json += ",\"proxy\":" + std::string(Bool(facts.proxy));
-  json += ",\"silent\":" + std::string(Bool(facts.silent));
-  return json + "}";
+  const char* const kBool[] = {"false", "true"};
+  // Byte counts as whole doubles: exact far beyond any package's size, in a format both runtimes
+  // write alike.
+  return FormatText(
+      "{\"schema\":1,\"outcome\":%s,\"number\":%ld,\"version\":%s,\"config\":%s,\"windows\":%d,"
+      "\"architecture\":%s,\"language\":%s,\"downloadSeconds\":%s,\"startSeconds\":%s,\"bytesReceived\":%.0f,"
+      "\"bytesResumed\":%.0f,\"attempts\":%d,\"mirrorUsed\":%s,\"proxy\":%s,\"silent\":%s}",
+      JsonString(OutcomeCode(facts.outcome)).c_str(), facts.number, JsonString(facts.installerVersion).c_str(),
+      JsonString(facts.configName).c_str(), facts.windowsClass, JsonString(facts.architecture).c_str(),
+      JsonString(facts.language).c_str(), Seconds(facts.downloadEndMs).c_str(), Seconds(facts.packageStartMs).c_str(),
+      static_cast<double>(facts.bytesReceived), static_cast<double>(facts.bytesResumed), facts.attempts,
+      kBool[facts.mirrorUsed], kBool[facts.proxy], kBool[facts.silent]);
 }
 
 std::string ConfigNameNote(const std::string& configText) {
