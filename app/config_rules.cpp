@@ -50,6 +50,18 @@ bool IsHttpsUrl(const std::string& url) {
   return parsed && parsed->parts.service == AFX_INET_SERVICE_HTTPS;
 }
 
+// An optional address read last: another key may be the one the refusal names, so a value that
+// cannot be used is not kept ("") for anything to use.
+std::string ReadUrl(ValueReader& reader, const char* key, bool httpsOnly) {
+  const std::string value = reader.Read(key);
+  if (value.empty() ||
+      (value.size() <= kLongestConfigValue && IsDownloadUrl(value) && (!httpsOnly || IsHttpsUrl(value)))) {
+    return value;
+  }
+  reader.Malformed(key, "'" + value + (httpsOnly ? "' is no https:// URL" : "' is no http:// or https:// URL"));
+  return "";
+}
+
 // A package beside the installer is copied into the working folder under the name after its last
 // separator: a ".." or a ":" (a drive, or a stream of a file) could name something outside either.
 bool LeavesItsFolder(const std::string& localLocation) {
@@ -153,14 +165,8 @@ ConfigJudgement JudgeConfig(const ConfigLookup& lookup, NativeMachine machine) {
   }
   // The report crosses networks the vendor does not control: only a server that proves who it is
   // may receive it.
-  config.reportUrl = reader.Read(kReportUrlKey);
-  if (!config.reportUrl.empty() && !(IsDownloadUrl(config.reportUrl) && IsHttpsUrl(config.reportUrl))) {
-    reader.Malformed(kReportUrlKey, "'" + config.reportUrl + "' is no https:// URL");
-  }
-  config.fullInstallerUrl = reader.Read(kFullInstallerUrlKey);
-  if (!config.fullInstallerUrl.empty() && !IsDownloadUrl(config.fullInstallerUrl)) {
-    reader.Malformed(kFullInstallerUrlKey, "'" + config.fullInstallerUrl + "' is no http:// or https:// URL");
-  }
+  config.reportUrl = ReadUrl(reader, kReportUrlKey, true);
+  config.fullInstallerUrl = ReadUrl(reader, kFullInstallerUrlKey, false);
   config.checks.malformedKey = malformedKey;
   return judgement;
 }

@@ -26,8 +26,8 @@ struct RuntimeConfig {
                                  // malformedKey names the first malformed key of any kind
   int retries = 0;               // "Retries": further attempts of a failed transfer (0 to 10)
   std::string mirror;            // "WebFileMirror" or "WebFile64Mirror" (QA-rewritten); "" for none
-  std::string reportUrl;         // "ReportUrl": where the run's report goes; "" for none
-  std::string fullInstallerUrl;  // "FullInstallerUrl": offered when the download fails; "" for none
+  std::string reportUrl;         // "ReportUrl": where the run's report goes; "" for none or malformed
+  std::string fullInstallerUrl;  // "FullInstallerUrl": offered when the download fails; "" likewise
 };
 
 // Where the rules read from: the value of a key of section "runtime" as a reader gives it, "" when

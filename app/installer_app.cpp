@@ -127,7 +127,7 @@ void CInstallerApp::Run() {
   WriteLogBannerAndTrim();
 
   const int sourceKind = ReadRuntimeConfig();
-  if (m_config.checks.malformedKey != kFullInstallerUrlKey) SetFullInstallerUrl(m_config.fullInstallerUrl);
+  SetFullInstallerUrl(m_config.fullInstallerUrl);
 
   if (!CLoggedOnUserHelper::IsLoggedOnUserAdmin()) {
     NoteRunEnd(CurrentRun(), RunOutcome::kNotAdministrator);

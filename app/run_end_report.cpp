@@ -11,8 +11,7 @@
 #include "util/file_version.h"
 
 void ReportRunEnd(const RuntimeConfig& config, const std::string& modulePath) {
-  // A ReportUrl the rules refused names no address to trust.
-  if (config.reportUrl.empty() || config.checks.malformedKey == kReportUrlKey) return;
+  if (config.reportUrl.empty()) return;
   static const char* const kMachineNames[] = {"x86", "x64", "Arm64"};
   RunFacts& run = CurrentRun();
   run.installerVersion = GetFileVersionString(modulePath.c_str());

@@ -75,7 +75,8 @@ TEST_F(ConfigParity, TheInstallerAndTheToolsJudgeEveryConfigurationAlike) {
        "WebFileArm64Sha256"},
       {"Arm64 mirror without an Arm64 package", head + "WebFileArm64Mirror=ftp://x\r\n", "", "", "",
        "https://h.example/p64.exe"},
-      {"ReportUrl http://", head + "ReportUrl=http://r.example/runs\r\n", "ReportUrl", "ReportUrl"},
+      {"ReportUrl http:// after a bad Retries", head + "Retries=x\r\nReportUrl=http://r.example/runs\r\n", "Retries",
+       "Retries"},
       {"FullInstallerUrl ftp://", head + "FullInstallerUrl=ftp://f.example/full.exe\r\n", "FullInstallerUrl",
        "FullInstallerUrl"},
   };
@@ -107,6 +108,7 @@ TEST_F(ConfigParity, TheInstallerAndTheToolsJudgeEveryConfigurationAlike) {
       EXPECT_EQ(a.retries, b.retries);
       EXPECT_EQ(a.mirror, b.mirror);
       EXPECT_EQ(a.reportUrl, b.reportUrl);
+      EXPECT_TRUE(a.reportUrl.empty() || a.reportUrl.rfind("https://", 0) == 0) << "a refused address is not kept";
       EXPECT_EQ(a.fullInstallerUrl, b.fullInstallerUrl);
       EXPECT_EQ(a.showUI, b.showUI);
       EXPECT_EQ(a.showUI, static_cast<int>(GetPrivateProfileIntA(kConfigSection, kProgressbarKey, 1, file.c_str())));
