@@ -26,6 +26,10 @@ inline constexpr char kRequireSignatureKey[] = "RequireSignature";
 inline constexpr char kSignerNameKey[] = "SignerName";
 inline constexpr char kSignerThumbprintKey[] = "SignerThumbprint";
 inline constexpr char kRetriesKey[] = "Retries";
+// Optional: where a run reports how it ended (https:// only), and the complete installer a user
+// whose download failed is pointed to (http:// or https://).
+inline constexpr char kReportUrlKey[] = "ReportUrl";
+inline constexpr char kFullInstallerUrlKey[] = "FullInstallerUrl";
 
 // The location keys a configuration names packages with, mirrors included; every rule on locations
 // applies to each.

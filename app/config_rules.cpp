@@ -45,6 +45,23 @@ bool IsDownloadUrl(const std::string& url) {
          (parsed->parts.service == AFX_INET_SERVICE_HTTP || parsed->parts.service == AFX_INET_SERVICE_HTTPS);
 }
 
+bool IsHttpsUrl(const std::string& url) {
+  const std::optional<ParsedUrl> parsed = ParseDownloadUrl(url);
+  return parsed && parsed->parts.service == AFX_INET_SERVICE_HTTPS;
+}
+
+// An optional address read last: another key may be the one the refusal names, so a value that
+// cannot be used is not kept ("") for anything to use.
+std::string ReadUrl(ValueReader& reader, const char* key, bool httpsOnly) {
+  const std::string value = reader.Read(key);
+  if (value.empty() ||
+      (value.size() <= kLongestConfigValue && IsDownloadUrl(value) && (!httpsOnly || IsHttpsUrl(value)))) {
+    return value;
+  }
+  reader.Malformed(key, "'" + value + (httpsOnly ? "' is no https:// URL" : "' is no http:// or https:// URL"));
+  return "";
+}
+
 // A package beside the installer is copied into the working folder under the name after its last
 // separator: a ".." or a ":" (a drive, or a stream of a file) could name something outside either.
 bool LeavesItsFolder(const std::string& localLocation) {
@@ -146,6 +163,10 @@ ConfigJudgement JudgeConfig(const ConfigLookup& lookup, NativeMachine machine) {
   if (!config.mirror.empty() && !IsDownloadUrl(config.mirror)) {
     reader.Malformed(mirrorKey, "'" + config.mirror + "' is no http:// or https:// URL");
   }
+  // The report crosses networks the vendor does not control: only a server that proves who it is
+  // may receive it.
+  config.reportUrl = ReadUrl(reader, kReportUrlKey, true);
+  config.fullInstallerUrl = ReadUrl(reader, kFullInstallerUrlKey, false);
   config.checks.malformedKey = malformedKey;
   return judgement;
 }

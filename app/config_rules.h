@@ -26,6 +26,8 @@ struct RuntimeConfig {
                                  // malformedKey names the first malformed key of any kind
   int retries = 0;               // "Retries": further attempts of a failed transfer (0 to 10)
   std::string mirror;            // "WebFileMirror" or "WebFile64Mirror" (QA-rewritten); "" for none
+  std::string reportUrl;         // "ReportUrl": where the run's report goes; "" for none or malformed
+  std::string fullInstallerUrl;  // "FullInstallerUrl": offered when the download fails; "" likewise
 };
 
 // Where the rules read from: the value of a key of section "runtime" as a reader gives it, "" when
@@ -72,11 +74,13 @@ struct ConfigJudgement {
 
 // Reads and judges every key a system with that processor reads, in this order: the location
 // (PackageKeysFor), Caption, CompanyNameShort, parameters,
-// progressbar, the package checks (ReadChecksFor), Retries, the mirror. Malformed: any value of
+// progressbar, the package checks (ReadChecksFor), Retries, the mirror, ReportUrl,
+// FullInstallerUrl. Malformed: any value of
 // more than kLongestConfigValue characters; a location that is no URL (IsHttpLocation) and holds
 // ".." or ":" (the package beside the installer must lie in its folder, and its copy in the working
 // folder must stay there); Retries other than "" or 0 to 10; a mirror that is set and no http:// or
-// https:// URL; the checks' own rules (ReadPackageChecks). A malformed value leaves the others read.
+// https:// URL; a ReportUrl that is set and no https:// URL; a FullInstallerUrl that is set and no
+// http:// or https:// URL; the checks' own rules (ReadPackageChecks). A malformed value leaves the others read.
 ConfigJudgement JudgeConfig(const ConfigLookup& lookup, NativeMachine machine);
 
 // The package checks that pin `locationKey` (one of kLocationKeys): HashKeyFor(locationKey),

@@ -255,7 +255,7 @@ PackageVerdict CheckHeldPackage(HANDLE file, const std::string& path, const Sha2
     std::string thumbprint;
     const LONG status = VerifyHeldSignature(file, path, signer, thumbprint);
     if (status != 0)
-      return PackageVerdict::Refuse("Package signature not valid: " + path + " (" + HexCode(status) + ")");
+      return PackageVerdict::RefuseSignature("Package signature not valid: " + path + " (" + HexCode(status) + ")");
     const bool certificateAccepted =
         !checks.thumbprintConfigured || thumbprint == FormatSha256(checks.signerThumbprint);
     if (!certificateAccepted) {
@@ -263,8 +263,8 @@ PackageVerdict CheckHeldPackage(HANDLE file, const std::string& path, const Sha2
                LOG_INFO);
     }
     if (!certificateAccepted || (!checks.signerName.empty() && !SignerNameMatches(signer, checks.signerName))) {
-      return PackageVerdict::Refuse("Package signer not accepted: " + path + " (signed by " + SignerNameText(signer) +
-                                    ")");
+      return PackageVerdict::RefuseSignature("Package signer not accepted: " + path + " (signed by " +
+                                             SignerNameText(signer) + ")");
     }
   }
   return PackageVerdict::Pass();

@@ -8,6 +8,7 @@
 #include "app/flag_command_line_info.h"
 #include "app/launch.h"
 #include "app/process_elevation.h"
+#include "app/run_end_report.h"
 #include "download/http_download_dlg.h"
 #include "framework/error_text.h"
 #include "framework/format.h"
@@ -17,7 +18,10 @@
 #include "probes/logged_on_user.h"
 #include "probes/version_class.h"
 #include "probes/version_probes.h"
+#include "records/failure_report.h"
 #include "records/records.h"
+#include "records/report_sender.h"
+#include "records/run_report.h"
 #include "res/resource.h"
 
 namespace {
@@ -85,7 +89,10 @@ void CInstallerApp::StartLocalPackage() {
 }
 
 BOOL CInstallerApp::InitInstance() {
+  StartRunClock();
   Run();
+  // After the package was started, or once the run has failed: the report delays nothing else.
+  ReportRunEnd(m_config, m_strModulePath);
   m_workFolder.Finish();
   return FALSE;
 }
@@ -130,8 +137,10 @@ void CInstallerApp::Run() {
   if (!SettleElevation(relaunched)) return;
 
   const int sourceKind = ReadRuntimeConfig();
+  SetFullInstallerUrl(m_config.fullInstallerUrl);
 
   if (!CLoggedOnUserHelper::IsLoggedOnUserAdmin()) {
+    NoteRunEnd(CurrentRun(), RunOutcome::kNotAdministrator);
     ShowAdminRequiredMessage(m_config.caption.c_str(), kAdminRequiredMessage, IDI_ADMIN, 0);
     return;
   }
@@ -142,6 +151,8 @@ void CInstallerApp::Run() {
     StartLocalPackage();
   } else if (sourceKind != kSourceNone) {
     DownloadAndLaunch(sourceKind);
+  } else {
+    NoteRunEnd(CurrentRun(), RunOutcome::kNoPackage);
   }
 }
 
@@ -217,7 +228,11 @@ void CInstallerApp::DownloadAndLaunch(int sourceKind) {
   RecordStatus("Downloaded", "");
   RecordStatus("Attempted to run downloaded file", "");
 
-  if (dialog.DoModal() == IDOK && LaunchDownloadedPackage(dialog.TakePackage(), m_config, m_workFolder.Path())) {
+  const bool downloaded = dialog.DoModal() == IDOK;
+  CurrentRun().downloadEndMs = RunMilliseconds();
+  // Every other way the dialog ends has noted itself.
+  if (!downloaded) NoteRunEnd(CurrentRun(), RunOutcome::kCancelled);
+  if (downloaded && LaunchDownloadedPackage(dialog.TakePackage(), m_config, m_workFolder.Path())) {
     m_workFolder.MarkStarted();
   }
   m_trayIcon.DeleteTrayIcon();

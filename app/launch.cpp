@@ -9,6 +9,8 @@
 #include "probes/version_probes.h"
 #include "records/failure_report.h"
 #include "records/records.h"
+#include "records/report_sender.h"
+#include "records/run_report.h"
 #include "res/resource.h"
 
 namespace {
@@ -17,9 +19,12 @@ const char kMachineProgramClass[] = "Software\\Classes\\exefile";
 // An environment variable's value, its terminating NUL included, is at most 32767 characters.
 constexpr DWORD kLongestVariable = 32767;
 
-// The ERROR entry and the status key "Error" get `logText`; the user, unless silent, `message`.
-void Refuse(const std::string& logText, const std::string& message, const RuntimeConfig& config) {
+// The ERROR entry and the status key "Error" get `logText`; the user, unless silent, `message`;
+// a refused package also points to the complete installer.
+void Refuse(const std::string& logText, const std::string& message, const RuntimeConfig& config,
+            bool packageRefused = false) {
   FailureReport report;
+  report.offerFullInstaller = packageRefused;
   report.logText = logText;
   report.statusKey = "Error";
   report.message = message;
@@ -27,6 +32,16 @@ void Refuse(const std::string& logText, const std::string& message, const Runtim
   report.caption = config.caption.c_str();
   report.style = kRefusalMessageStyle;
   ReportFailure(report);
+}
+
+// The shell's answer for the run's report, with the time it came; GetLastError still says why a
+// start failed, for the log entry already written.
+void NoteStart(RunOutcome started, bool succeeded) {
+  const DWORD error = GetLastError();
+  RunFacts& run = CurrentRun();
+  if (succeeded) run.packageStartMs = RunMilliseconds();
+  NoteRunEnd(run, succeeded ? started : RunOutcome::kStartFailed, succeeded ? 0 : static_cast<long>(error));
+  SetLastError(error);
 }
 
 // An ERROR entry that nothing else accompanies.
@@ -41,8 +56,9 @@ bool PassesChecks(HANDLE package, const std::string& path, const Sha256Digest& w
                   const std::string& message, const RuntimeConfig& config) {
   const PackageVerdict verdict = CheckHeldPackage(package, path, written, writtenBy, config.checks);
   if (verdict.passed) return true;
+  NoteRunEnd(CurrentRun(), verdict.signature ? RunOutcome::kSignatureRefused : RunOutcome::kHashMismatch);
   DeleteFileA(path.c_str());
-  Refuse(verdict.refusal, message, config);
+  Refuse(verdict.refusal, message, config, true);
   return false;
 }
 
@@ -126,20 +142,23 @@ bool StartWithOpen(const std::string& path, const std::string& parameters, const
 bool LaunchDownloadedPackage(DownloadedPackage package, const RuntimeConfig& config, const std::string& directory) {
   const std::string& targetPath = package.path;
   if (HasWrongFormatMarker(targetPath)) {
+    NoteRunEnd(CurrentRun(), RunOutcome::kPackageUnusable);
     LogFailure("Wrong file format: " + targetPath);
     return false;
   }
   // Held until the shell has started it: what is checked below is what is started.
   if (!package.held) {
+    NoteRunEnd(CurrentRun(), RunOutcome::kPackageUnusable, static_cast<long>(package.holdError));
     LogFailure("Package could not be held for its checks: " + targetPath + " (" + SystemErrorText(package.holdError) +
                ")");
     return false;
   }
   if (IsTooSmallToRun(GetFileSize(package.held.get(), nullptr))) {
     package.held.reset();
+    NoteRunEnd(CurrentRun(), RunOutcome::kPackageTooSmall);
     std::string message;
     AfxFormatString1(message, IDS_NOT_YET_AVAILABLE, config.caption.c_str());
-    Refuse("Too small size detected to execute " + targetPath, message, config);
+    Refuse("Too small size detected to execute " + targetPath, message, config, true);
     return false;
   }
   if (!PassesChecks(package.held.get(), targetPath, package.sha256, "download",
@@ -157,6 +176,8 @@ bool LaunchDownloadedPackage(DownloadedPackage package, const RuntimeConfig& con
     started = HasKnownFolderApi()
                   ? RunElevated(nullptr, targetPath.c_str(), config.parameters.c_str(), directory.c_str(), silent)
                   : StartWithOpen(targetPath, config.parameters, directory, silent);
+    // Before the environment is put back, which may set the thread's last error.
+    NoteStart(RunOutcome::kStarted, started);
   }
   RecordStatus("Attempted to run downloaded file", "true");
   return started;
@@ -173,6 +194,7 @@ bool LaunchLocalPackage(const std::string& sourcePath, const std::string& target
     if (!package) error = GetLastError();
   }
   if (!package) {
+    NoteRunEnd(CurrentRun(), RunOutcome::kPackageUnusable, static_cast<long>(error));
     Refuse("Package could not be copied for its checks: " + sourcePath + " (" + SystemErrorText(error) + ")",
            notStarted + "it could not be read.", config);
     return false;
@@ -184,6 +206,7 @@ bool LaunchLocalPackage(const std::string& sourcePath, const std::string& target
   {
     const ChildEnvironment environment(PackageTemp(directory));
     started = StartWithOpen(targetPath, parameters, directory, config.showUI == 0);
+    NoteStart(RunOutcome::kStartedLocal, started);
   }
   RecordStatus("Attempted to run local file", "true");
   return started;
@@ -198,6 +221,7 @@ void LogShellFailure(const std::string& path) {
 
 bool ConfirmPackageChecks(const RuntimeConfig& config, PackageSource source) {
   if (config.checks.malformedKey.empty()) return true;
+  NoteRunEnd(CurrentRun(), RunOutcome::kMalformedConfiguration);
   const char* refused = source == PackageSource::kBesideInstaller ? " cannot be installed" : " cannot be downloaded";
   Refuse(MalformedValueText(config.checks.malformedKey),
          config.caption + refused + ": this installer is not configured correctly.", config);

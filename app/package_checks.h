@@ -35,10 +35,12 @@ struct PackageChecks {
 // install log and the status file).
 struct PackageVerdict {
   bool passed = true;
-  std::string refusal;  // empty when passed
+  std::string refusal;     // empty when passed
+  bool signature = false;  // refused for its signature or its signer, not for its bytes
 
   static PackageVerdict Pass() { return PackageVerdict(); }
   static PackageVerdict Refuse(std::string why) { return PackageVerdict{false, std::move(why)}; }
+  static PackageVerdict RefuseSignature(std::string why) { return PackageVerdict{false, std::move(why), true}; }
 };
 
 // "Malformed <key> value in the configuration".

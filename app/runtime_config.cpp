@@ -11,6 +11,7 @@
 #include "framework/resources.h"
 #include "records/failure_report.h"
 #include "records/records.h"
+#include "records/run_report.h"
 #include "res/resource.h"
 #include "util/file_version.h"
 
@@ -94,6 +95,7 @@ int ReadRuntimeConfig(const ConfigReadInputs& inputs, WorkFolder& folder, Runtim
   const ConfigJudgement judgement = JudgeConfig(ProfileFileLookup(fileName), inputs.machine);
   DeleteFileA(fileName.c_str());
   config = judgement.config;
+  CurrentRun().configName = ConfigNameNote(text);
   if (!judgement.choice.empty()) LogEvent(judgement.choice, LOG_INFO);
 
   const bool qaUrl = inputs.qaMode && IsHttpLocation(config.location);

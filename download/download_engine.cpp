@@ -9,6 +9,7 @@
 #include "framework/resources.h"
 #include "records/failure_report.h"
 #include "records/records.h"
+#include "records/run_report.h"
 #include "res/resource.h"
 
 namespace {
@@ -120,7 +121,9 @@ DownloadEngine::AttemptOutcome DownloadEngine::RunAttempts() {
   state.mirrorLeft = request_.mirror.has_value();
   for (;; ++state.attempt) {
     const uint32_t before = transfer_.Position();
+    const uint32_t resumesFrom = transfer_.NextRequest().from;
     const AttemptOutcome outcome = RunAttempt(address);
+    CountAttempt(CurrentRun(), before, resumesFrom, transfer_.Position());
     if (outcome.kind != AttemptOutcome::kFailed) return outcome;
     state.retryable = outcome.retryable;
     state.notFound = outcome.exit == AttemptOutcome::kHttpStatus && outcome.number == HTTP_STATUS_NOT_FOUND;
@@ -139,6 +142,7 @@ DownloadEngine::AttemptOutcome DownloadEngine::RunAttempts() {
     // The mirror: the same package from another address, from byte 0, credentials asked anew.
     state.mirrorLeft = false;
     state.attempt = 0;
+    CurrentRun().mirrorUsed = true;
     address = *request_.mirror;
     transfer_.Forget();
     transfer_.ForgetServerCredentials();
@@ -393,6 +397,10 @@ DownloadResult DownloadEngine::Finish(const AttemptOutcome& outcome) {
     case AttemptOutcome::kFailed:
       break;
   }
+  NoteRunEnd(CurrentRun(),
+             DownloadFailureOutcome(outcome.exit == AttemptOutcome::kHttpStatus,
+                                    outcome.exit == AttemptOutcome::kNoResponse, outcome.number),
+             outcome.exit == AttemptOutcome::kNoResponse ? 0 : outcome.number);
   if (outcome.exit == AttemptOutcome::kHttpStatus) return FailWithHttpStatus(outcome.number);
   if (outcome.exit == AttemptOutcome::kErrorNumber) return FailWithError(outcome.stringId, outcome.number);
   if (transfer_.Position() != 0) transfer_.DiscardTarget();

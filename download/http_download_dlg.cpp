@@ -9,6 +9,7 @@
 #include "framework/resources.h"
 #include "records/failure_report.h"
 #include "records/records.h"
+#include "records/run_report.h"
 #include "res/resource.h"
 #include "tray/tray_icon.h"
 
@@ -67,6 +68,7 @@ bool CHttpDownloadDlg::MayWriteTarget() {
     AfxFormatString1(question, IDS_FILE_EXISTS, targetPath.c_str());
     if (IsSilent() || AfxMessageBox(question.c_str(), MB_YESNO) != IDYES) {
       report.logText = "The file we are downloading already exists!";
+      NoteRunEnd(CurrentRun(), RunOutcome::kTargetUnusable, ERROR_FILE_EXISTS);
       ReportFailure(report);
       return false;
     }
@@ -75,6 +77,7 @@ bool CHttpDownloadDlg::MayWriteTarget() {
   engine_ = std::make_unique<DownloadEngine>(request_, *this, InternetStatusThunk);
   const DWORD openError = engine_->CreateTarget();
   if (openError == 0) return true;
+  NoteRunEnd(CurrentRun(), RunOutcome::kTargetUnusable, static_cast<long>(openError));
   AfxFormatString1(report.logText, IDS_ERR_OPEN_TARGET, FormatText("%d", static_cast<int>(openError)).c_str());
   report.message = report.logText;
   ReportFailure(report);
@@ -138,6 +141,7 @@ LRESULT CHttpDownloadDlg::OnDownloadDone(WPARAM wParam, LPARAM) {
     report.owner = m_hWnd;
     report.style = MB_ICONEXCLAMATION | MB_OK;
     report.recordAfterBox = true;
+    report.offerFullInstaller = true;
     ReportFailure(report);
     EndWithCancel();
   }

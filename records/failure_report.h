@@ -18,7 +18,14 @@ struct FailureReport {
   UINT style = MB_OK;
   // The entry and the key wait until the user has dismissed the box.
   bool recordAfterBox = false;
+  // The download has failed for good or the package was refused: the box adds where the complete
+  // installer is (SetFullInstallerUrl), and an INFO entry names it, silent or not.
+  bool offerFullInstaller = false;
 };
+
+// The address of the complete installer that failures with offerFullInstaller point to; "" (the
+// default) for none. Call once, before any other thread reports.
+void SetFullInstallerUrl(const std::string& url);
 
 // Writes what `report` asks for. Callable from any thread; the box blocks the caller until
 // dismissed.

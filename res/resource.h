@@ -53,3 +53,4 @@
 // Status lines of a back-off before a further attempt: seconds, then "2 of 4" (string 117).
 #define IDS_RETRY_CONNECTION 141
 #define IDS_RETRY_SERVER 142
+#define IDS_FULL_INSTALLER 143

@@ -82,6 +82,10 @@ class DownloadTest(InstallerTestCase):
             url = server.url("/files/setup64.exe")
             self.configure(url, parameters="/s update")
             result = self.installer.run(trace_shell=True)
+            # Without ReportUrl nothing but the package is asked for, of any server (the world has
+            # no other to ask: a report would show as an INFO entry).
+            self.assertEqual([r["uri"] for r in server.requests()], ["/files/setup64.exe"])
+        self.assertEqual(self.log_texts("INFO"), [])
         self.assertEqual(self.target().read_bytes(), self.package.read_bytes())
         flow = self.log_texts("FLOW")
         self.assertEqual(flow[:2], ["Working folder: " + self.prefix.work_folder_windows(), "Target: " + url])

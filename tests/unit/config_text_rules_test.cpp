@@ -25,6 +25,12 @@ TEST(ConfigTextRules, ATextTheInstallerWouldMisreadIsRefused) {
       {good + "Note=" + std::string(260, 'n') + "\r\n", "Note", "Note is 260 characters long"},
       {good + "Note=" + std::string(259, 'n') + "\r\n", "", ""},
       {good + "Retries=11\r\n", "Retries", "Malformed Retries value in the configuration: '11' is not a number"},
+      // The report crosses networks the vendor does not control; the complete installer is a page.
+      {good + "ReportUrl=https://r.example/runs\r\nFullInstallerUrl=http://f.example/full.exe\r\n", "", ""},
+      {good + "ReportUrl=http://r.example/runs\r\n", "ReportUrl", "'http://r.example/runs' is no https:// URL"},
+      {good + "ReportUrl=r.example/runs\r\n", "ReportUrl", "is no https:// URL"},
+      {good + "FullInstallerUrl=ftp://f.example/full.exe\r\n", "FullInstallerUrl", "is no http:// or https:// URL"},
+      {good + "FullInstallerUrl=full.exe\r\n", "FullInstallerUrl", "is no http:// or https:// URL"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text.substr(0, 80));

@@ -40,7 +40,8 @@ TEST_F(ConfigParity, TheInstallerAndTheToolsJudgeEveryConfigurationAlike) {
        head +
            "Caption=Quillmoor\r\nparameters=/s lite\r\nprogressbar=0\r\nRetries=3\r\nWebFile64Mirror=http://m.example/"
            "p64.exe\r\nWebFile64Sha256=" +
-           hash + "\r\nRequireSignature=1\r\n",
+           hash +
+           "\r\nRequireSignature=1\r\nReportUrl=https://r.example/runs\r\nFullInstallerUrl=http://f.example/\r\n",
        "", ""},
       {"Retries=11", head + "Retries=11\r\n", "Retries", "Retries"},
       {"Retries=-1", head + "Retries=-1\r\n", "Retries", "Retries"},
@@ -74,6 +75,10 @@ TEST_F(ConfigParity, TheInstallerAndTheToolsJudgeEveryConfigurationAlike) {
        "WebFileArm64Sha256"},
       {"Arm64 mirror without an Arm64 package", head + "WebFileArm64Mirror=ftp://x\r\n", "", "", "",
        "https://h.example/p64.exe"},
+      {"ReportUrl http:// after a bad Retries", head + "Retries=x\r\nReportUrl=http://r.example/runs\r\n", "Retries",
+       "Retries"},
+      {"FullInstallerUrl ftp://", head + "FullInstallerUrl=ftp://f.example/full.exe\r\n", "FullInstallerUrl",
+       "FullInstallerUrl"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -102,6 +107,9 @@ TEST_F(ConfigParity, TheInstallerAndTheToolsJudgeEveryConfigurationAlike) {
       EXPECT_EQ(a.parameters, b.parameters);
       EXPECT_EQ(a.retries, b.retries);
       EXPECT_EQ(a.mirror, b.mirror);
+      EXPECT_EQ(a.reportUrl, b.reportUrl);
+      EXPECT_TRUE(a.reportUrl.empty() || a.reportUrl.rfind("https://", 0) == 0) << "a refused address is not kept";
+      EXPECT_EQ(a.fullInstallerUrl, b.fullInstallerUrl);
       EXPECT_EQ(a.showUI, b.showUI);
       EXPECT_EQ(a.showUI, static_cast<int>(GetPrivateProfileIntA(kConfigSection, kProgressbarKey, 1, file.c_str())));
       seen[column] = Shown(installer.MalformedKey()) + " retries=" + std::to_string(a.retries) +
