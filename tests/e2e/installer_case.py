@@ -2,6 +2,7 @@
 their own: a prefix reporting Windows 7, a document root for the packages, optionally nginx serving
 it for the whole class, optionally a root certificate trusted for the whole class, and the GUI
 automation tool."""
+import hashlib
 import pathlib
 import shutil
 import tempfile
@@ -9,7 +10,7 @@ import unittest
 
 from harness import Prefix
 from servers import Nginx
-from wintools import GuiBot, clear_payload_starts, trustcert
+from wintools import GuiBot, clear_payload_starts, payload_hashes, trustcert, wait_for_starts
 
 
 class InstallerTestCase(unittest.TestCase):
@@ -43,6 +44,12 @@ class InstallerTestCase(unittest.TestCase):
         self.prefix.reset_records()
         clear_payload_starts(self.prefix)
         self.prefix.clear_work_folders()
+
+    def assert_started_from(self, data):
+        """One package was started since clear_earlier_runs, and its file held exactly `data` as it
+        started (it hashes itself: the run's end deletes the file once the package has ended)."""
+        wait_for_starts(self.prefix, 1)
+        self.assertEqual(payload_hashes(self.prefix), [hashlib.sha256(data).hexdigest()])
 
     @classmethod
     def tearDownClass(cls):

@@ -104,6 +104,11 @@ def payload_temp_dirs(prefix, record=None):
     return [fields[3] for fields in _payload_records(prefix, record)]
 
 
+def payload_hashes(prefix, record=None):
+    """The SHA-256 (hex) of its own file as each start read it, oldest first."""
+    return [fields[5] for fields in _payload_records(prefix, record)]
+
+
 def payload_compat_layers(prefix, record=None):
     """The __COMPAT_LAYER it inherited ("-" when none) of every start, oldest first."""
     return [fields[4] for fields in _payload_records(prefix, record)]
