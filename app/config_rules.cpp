@@ -136,8 +136,7 @@ ConfigJudgement JudgeConfig(const ConfigLookup& lookup, NativeMachine machine) {
   const PackageKeys keys = PackageKeysFor(machine, arm64Configured);
   const char* locationKey = keys.location;
   if (arm64Configured) {
-    static const char* const kMachineNames[] = {"x86", "x64", "Arm64"};
-    judgement.choice = std::string("Package for ") + kMachineNames[static_cast<int>(machine)] + ": " + locationKey;
+    judgement.choice = std::string("Package for ") + MachineName(machine) + ": " + locationKey;
   }
   config.location = reader.Read(locationKey);
   if (!IsHttpLocation(config.location) && LeavesItsFolder(config.location)) {

@@ -25,3 +25,7 @@ NativeMachine ClassifyNativeMachine(bool asked, uint16_t nativeMachine, bool is6
   if (asked && nativeMachine == kImageMachineI386) return NativeMachine::kX86;
   return is64BitWindows ? NativeMachine::kX64 : NativeMachine::kX86;
 }
+
+const char* MachineName(NativeMachine machine) {
+  return machine == NativeMachine::kArm64 ? "Arm64" : machine == NativeMachine::kX64 ? "x64" : "x86";
+}

@@ -20,6 +20,9 @@ constexpr int kOldestSupportedClass = 5;
 // The processor a system runs its own programs on, as far as the choice of package goes.
 enum class NativeMachine { kX86, kX64, kArm64 };
 
+// "x86", "x64" or "Arm64", as the install log and the run report name the machine.
+const char* MachineName(NativeMachine machine);
+
 // The image machine types IsWow64Process2 reports (IMAGE_FILE_MACHINE_*).
 enum : uint16_t { kImageMachineI386 = 0x014C, kImageMachineAmd64 = 0x8664, kImageMachineArm64 = 0xAA64 };
 

@@ -39,7 +39,7 @@ struct RunFacts {
   std::string configName;        // the configuration's ";;;;name:" note; "" for none
   int windowsClass = 0;          // the Windows version class
   std::string architecture;      // the processor: "x86", "x64" or "Arm64"
-  std::string language;          // the user's UI language identifier, four hex digits ("0409")
+  std::string language;          // the language shown, a language identifier in four hex digits ("0409")
   int64_t downloadEndMs = -1;    // when the download ended, however it ended
   int64_t packageStartMs = -1;   // when the package was started
   uint64_t bytesReceived = 0;    // bytes the attempts added to the package's file
