@@ -11,10 +11,9 @@
 #include <string>
 
 #include "download/downloaded_package.h"
-#include "framework/file.h"
+#include "download/hashing_writer.h"
 #include "framework/handle.h"
 #include "framework/url.h"
-#include "util/sha256.h"
 
 // Where the next request starts: at byte 0, or resuming where the file stands.
 struct RequestStart {
@@ -49,7 +48,7 @@ public:
   // system's error code, or -1 when the file took fewer bytes than given.
   bool Write(const void* block, DWORD count, long& error);
   // Writes out what the file object still holds; the same failures as Write.
-  bool Flush(long& error) { return file_.Flush(error) != FALSE; }
+  bool Flush(long& error) { return file_.Flush(error); }
   // Empties the file and the hash: the next byte written is byte 0 again. On failure returns false
   // with the system's error code.
   bool Restart(long& error);
@@ -85,9 +84,8 @@ private:
   };
 
   std::string path_;
-  CFile file_;
+  HashingWriter file_;
   uint32_t position_ = 0;
-  Sha256 written_;
   std::string validator_;
   bool lengthKnown_ = false;
   uint32_t length_ = 0;
