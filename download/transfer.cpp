@@ -51,17 +51,20 @@ void Transfer::Disconnect() {
 
 DWORD Transfer::CreateTarget(const std::string& path) {
   path_ = path;
-  return file_.Create(path);
+  DWORD error = 0;
+  return file_.OpenForWriting(path.c_str(), error) ? 0 : error;
 }
 
 bool Transfer::Write(const void* block, DWORD count, long& error) {
   if (!file_.Write(block, count, error)) return false;
+  written_.Update(block, count);
   position_ += count;
   return true;
 }
 
 bool Transfer::Restart(long& error) {
   if (!file_.Truncate(error)) return false;
+  written_ = Sha256();
   position_ = 0;
   return true;
 }
@@ -78,7 +81,7 @@ DownloadedPackage Transfer::HandOverTarget() {
   // hash before it is started.
   DownloadedPackage package;
   package.path = path_;
-  package.sha256 = file_.Finish();
+  package.sha256 = written_.Finish();
   package.held = HoldFileForReading(path_.c_str());
   if (!package.held) package.holdError = GetLastError();
   return package;

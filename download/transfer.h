@@ -11,9 +11,10 @@
 #include <string>
 
 #include "download/downloaded_package.h"
-#include "download/hashing_writer.h"
+#include "framework/file.h"
 #include "framework/handle.h"
 #include "framework/url.h"
+#include "util/sha256.h"
 
 // Where the next request starts: at byte 0, or resuming where the file stands.
 struct RequestStart {
@@ -48,7 +49,7 @@ public:
   // system's error code, or -1 when the file took fewer bytes than given.
   bool Write(const void* block, DWORD count, long& error);
   // Writes out what the file object still holds; the same failures as Write.
-  bool Flush(long& error) { return file_.Flush(error); }
+  bool Flush(long& error) { return file_.Flush(error) != FALSE; }
   // Empties the file and the hash: the next byte written is byte 0 again. On failure returns false
   // with the system's error code.
   bool Restart(long& error);
@@ -84,8 +85,9 @@ private:
   };
 
   std::string path_;
-  HashingWriter file_;
+  CFile file_;
   uint32_t position_ = 0;
+  Sha256 written_;
   std::string validator_;
   bool lengthKnown_ = false;
   uint32_t length_ = 0;
