@@ -114,6 +114,10 @@ BOOL CHttpDownloadDlg::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRES
     case WM_DOWNLOAD_DONE:
       result = OnDownloadDone(wParam, lParam);
       return TRUE;
+    case WM_SHOW_PERCENTAGE:
+      OnShowPercentage(static_cast<int>(wParam));
+      result = 0;
+      return TRUE;
     case WM_CLOSE:
       if (m_bMayClose) return FALSE;
       OnClose();
@@ -178,7 +182,8 @@ void CHttpDownloadDlg::ShowStatus(const std::string& text) {
 void CHttpDownloadDlg::ShowBlankStatus() {
   // WinINet sends two such notifications for every block read; a window message to the main thread
   // for each would cost more than the transfer itself, so a line that is blank already stays so.
-  if (statusBlank_.exchange(true)) return;
+  // Mostly it is: a plain read answers that without a locked instruction.
+  if (statusBlank_.load(std::memory_order_relaxed) || statusBlank_.exchange(true)) return;
   ShowAndLogStatusLine(LoadResString(IDS_BLANK_STATUS));
 }
 
@@ -213,11 +218,17 @@ void CHttpDownloadDlg::MoveProgressBar(uint32_t total) {
 }
 
 void CHttpDownloadDlg::ShowPercentage(int percent) {
-  const std::string number = FormatText("%d", percent);
+  RecordStatus("Progress", FormatText("%d", percent) + "%");
+  // Posted, like the bar's position: a new title repaints the caption inside the message, and the
+  // tray's tooltip is a message to another process; the worker need not wait for either. The
+  // final WM_DOWNLOAD_DONE queues behind it.
+  ::PostMessageA(m_hWnd, WM_SHOW_PERCENTAGE, static_cast<WPARAM>(percent), 0);
+}
+
+void CHttpDownloadDlg::OnShowPercentage(int percent) {
   std::string title;
-  AfxFormatString2(title, IDS_PERCENT_TITLE, number.c_str(), request_.displayName.c_str());
+  AfxFormatString2(title, IDS_PERCENT_TITLE, FormatText("%d", percent).c_str(), request_.displayName.c_str());
   SetWindowText(title.c_str());
-  RecordStatus("Progress", number + "%");
   if (trayIcon_ != nullptr) trayIcon_->ChangeTooltip(title.c_str());
   HideWhenSilent();
 }

@@ -22,6 +22,8 @@ class CTrayIcon;
 
 // Posted by the worker as its last action: wParam 0 ended without error (done or stopped), 1 failed.
 constexpr UINT WM_DOWNLOAD_DONE = WM_APP + 1;
+// Posted by the worker when the whole percentage changes: wParam the percentage.
+constexpr UINT WM_SHOW_PERCENTAGE = WM_APP + 2;
 
 class CHttpDownloadDlg : public CDialog, public DownloadScreen {
 public:
@@ -75,7 +77,9 @@ private:
   void SizeProgressBar(uint32_t size) override;
   void MoveProgressBar(uint32_t total);
   // The percentage in the title and the tray tooltip; also records it as the status file's "Progress".
+  // The worker records it and posts the rest to OnShowPercentage.
   void ShowPercentage(int percent);
+  void OnShowPercentage(int percent);
   void ShowTransferRate(double rate);
   void ShowTimeLeft(uint32_t seconds, uint32_t received, uint32_t size);
   void ReportTransferProgress(TransferClock& clock, uint32_t total, BodySize size) override;

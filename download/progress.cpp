@@ -1,6 +1,7 @@
 #include "download/progress.h"
 
 #include <climits>
+#include <cstdint>
 
 #include "framework/format.h"
 #include "res/resource.h"
@@ -41,7 +42,7 @@ std::string FormatTimeLeft(uint32_t seconds, uint32_t received, uint32_t size, S
 
 ProgressUpdate PlanProgress(TransferClock& clock, uint32_t now, uint32_t total, bool sizeKnown, uint32_t size) {
   ProgressUpdate update;
-  if (sizeKnown && size != 0) {
+  if (sizeKnown && size != 0 && total >= clock.percentDueAt) {
     // A body far longer than announced would overflow the int: its percentage stops at the largest.
     const double exact = total * 100.0 / size;
     const int percent = exact < 2147483647.0 ? static_cast<int>(exact) : INT_MAX;
@@ -50,6 +51,10 @@ ProgressUpdate PlanProgress(TransferClock& clock, uint32_t now, uint32_t total, 
       update.percent = percent;
       clock.lastPercent = percent;
     }
+    // The truncated quotient above is the exact one (total * 100 and size are far below 2^53), so
+    // the next whole percentage starts at the smallest total with total * 100 >= (percent + 1) * size.
+    // The total only grows within an attempt, and each attempt starts a clock of its own.
+    clock.percentDueAt = percent == INT_MAX ? UINT64_MAX : ((static_cast<uint64_t>(percent) + 1) * size + 99) / 100;
   }
   const uint32_t sinceRate = now - clock.lastRateTick;
   if (sinceRate <= 1000) return update;

@@ -34,6 +34,9 @@ struct TransferClock {
   uint32_t lastRateTick = 0;
   uint32_t lastRateTotal = 0;
   int lastPercent = 0;
+  // The first total whose whole percentage can differ from lastPercent: below it the percentage
+  // is not worked out again (floating point is slow where 32-bit code is emulated).
+  uint64_t percentDueAt = 0;
 };
 
 // What the display has to change after a block.

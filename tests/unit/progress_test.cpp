@@ -125,6 +125,21 @@ TEST(ProgressPlan, TickWrapAndOverlongBodies) {
   EXPECT_DOUBLE_EQ(later.rate, 100000.0 / 1001);
 }
 
+TEST(ProgressPlan, EveryPercentageShowsAtTheByteItIsReached) {
+  // Byte by byte, odd sizes and a body past its size: a change is reported exactly when the
+  // truncated percentage moves, never a block late.
+  for (const uint32_t size : {1u, 3u, 199u, 1023u, 5000u}) {
+    TransferClock clock;
+    for (uint32_t total = 1; total <= 3 * size; ++total) {
+      const int expected = static_cast<int>(uint64_t{total} * 100 / size);
+      const int before = clock.lastPercent;
+      const ProgressUpdate update = PlanProgress(clock, 0, total, true, size);
+      ASSERT_EQ(update.percentChanged, expected != before) << total << " of " << size;
+      ASSERT_EQ(clock.lastPercent, expected) << total << " of " << size;
+    }
+  }
+}
+
 TEST(ProgressPlan, AFarOverlongBodyCapsThePercentage) {
   // total, announced size, percentage shown
   const struct {

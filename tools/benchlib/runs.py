@@ -86,9 +86,12 @@ def file_digest(path):
         return hashlib.file_digest(f, "sha256").hexdigest()
 
 
-def fetch_run(world, size, block):
-    """fetch.exe --block N --out FILE: the Run with transfer = its own seconds (send to end of body)."""
+def fetch_run(world, size, block, callback=False):
+    """fetch.exe --block N --out FILE [--callback 1]: the Run with transfer = its own seconds (send to
+    end of body)."""
     args = [TOOLS_DIR / "fetch.exe", world.url(size), "--block", block, "--out", world.prefix.windows_path(world.scratch)]
+    if callback:
+        args += ["--callback", 1]
     world.scratch.unlink(missing_ok=True)
     with tempfile.TemporaryFile() as out:
         run = Run(lambda: world.prefix.popen(args, stdout=out), world, RUN_TIMEOUT)

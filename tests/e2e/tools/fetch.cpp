@@ -1,10 +1,12 @@
 // fetch: one GET through WinINet, the way the installer makes it, for proving the test servers
 // and certificates under Wine and as the bare loop the benchmark compares the installer with.
-//   fetch <url> [--block N] [--out FILE] [--flags HEX]
+//   fetch <url> [--block N] [--out FILE] [--flags HEX] [--callback 1]
 // --block: bytes per InternetReadFile (default 1024); --out: where the body goes (default nowhere);
 // --flags: request flags (default 0x84400000, reload | no cache write | keep connection; an https
-// URL adds INTERNET_FLAG_SECURE). Prints one line:
-//   status=N length=N|- bytes=N seconds=S          the body was read to its end (exit 0)
+// URL adds INTERNET_FLAG_SECURE); --callback 1: a status callback that only counts the notifications
+// is registered and the handles carry a context, so WinINet calls it as it calls the installer's
+// (the cost of the calls themselves, as a baseline). Prints one line:
+//   status=N length=N|- bytes=N seconds=S [notifications=N]   the body was read to its end (exit 0)
 //   error=N stage=STAGE bytes=N seconds=S          a WinINet or file call failed (exit 1)
 // seconds runs from sending the request to the end of the body; exit 2 for bad arguments.
 #include <windows.h>
@@ -32,6 +34,10 @@ struct Clock {
   }
 };
 
+LONG notifications = 0;
+
+void CALLBACK CountNotification(HINTERNET, DWORD_PTR, DWORD, LPVOID, DWORD) { ++notifications; }
+
 int Failed(const char* stage, DWORD error, unsigned long bytes, double seconds) {
   printf("error=%lu stage=%s bytes=%lu seconds=%.3f\n", error, stage, bytes, seconds);
   return 1;
@@ -41,11 +47,12 @@ int Failed(const char* stage, DWORD error, unsigned long bytes, double seconds) 
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    fprintf(stderr, "usage: fetch <url> [--block N] [--out FILE] [--flags HEX]\n");
+    fprintf(stderr, "usage: fetch <url> [--block N] [--out FILE] [--flags HEX] [--callback 1]\n");
     return 2;
   }
   std::string url = argv[1], out;
   DWORD block = 1024, flags = 0x84400000;
+  bool callback = false;
   for (int i = 2; i + 1 < argc; i += 2) {
     std::string name = argv[i];
     if (name == "--block")
@@ -54,6 +61,8 @@ int main(int argc, char** argv) {
       out = argv[i + 1];
     else if (name == "--flags")
       flags = strtoul(argv[i + 1], nullptr, 16);
+    else if (name == "--callback")
+      callback = strtoul(argv[i + 1], nullptr, 0) != 0;
     else
       return 2;
   }
@@ -75,12 +84,17 @@ int main(int argc, char** argv) {
 
   UniqueInternetHandle session(InternetOpenA("fetch", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!session) return Failed("open", GetLastError(), 0, 0);
+  if (callback && InternetSetStatusCallbackA(session.get(), CountNotification) == INTERNET_INVALID_STATUS_CALLBACK) {
+    return Failed("callback", GetLastError(), 0, 0);
+  }
+  // WinINet calls the callback only for handles with a context other than 0.
+  const DWORD_PTR context = callback ? 1 : 0;
   UniqueInternetHandle connection(
-      InternetConnectA(session.get(), host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+      InternetConnectA(session.get(), host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, context));
   if (!connection) return Failed("connect", GetLastError(), 0, 0);
   const char* accept[] = {"*/*", nullptr};
   UniqueInternetHandle request(
-      HttpOpenRequestA(connection.get(), nullptr, object.c_str(), nullptr, nullptr, accept, flags, 0));
+      HttpOpenRequestA(connection.get(), nullptr, object.c_str(), nullptr, nullptr, accept, flags, context));
   if (!request) return Failed("request", GetLastError(), 0, 0);
 
   UniqueHandle file;
@@ -115,6 +129,8 @@ int main(int argc, char** argv) {
       return Failed("write", GetLastError(), total, clock.Seconds());
     }
   }
-  printf("status=%s length=%s bytes=%lu seconds=%.3f\n", status, length, total, clock.Seconds());
+  printf("status=%s length=%s bytes=%lu seconds=%.3f", status, length, total, clock.Seconds());
+  if (callback) printf(" notifications=%ld", notifications);
+  printf("\n");
   return 0;
 }
