@@ -27,3 +27,6 @@ inline constexpr char kAdminRequiredMessage[] =
 // the icon resource `iconId` (its low 16 bits) of the application's module. Returns
 // MessageBoxIndirectA's result.
 int ShowAdminRequiredMessage(const char* caption, const char* text, unsigned int iconId, unsigned int style);
+// The same through MessageBoxIndirectW for a translated text, the buttons in `language`.
+int ShowAdminRequiredMessage(const wchar_t* caption, const wchar_t* text, unsigned int iconId, unsigned int style,
+                             unsigned short language);

@@ -14,6 +14,7 @@
 #include "framework/format.h"
 #include "framework/handle.h"
 #include "framework/resources.h"
+#include "framework/ui_text.h"
 #include "framework/url.h"
 #include "probes/logged_on_user.h"
 #include "probes/version_class.h"
@@ -42,6 +43,16 @@ DownloadRequest BuildDownloadRequest(const RuntimeConfig& config, int sourceKind
   request.showUI = config.showUI;
   request.qaVersion = config.qaVersion;
   return request;
+}
+
+// The administrator-required message: English as it always was, a translation through the wide box.
+void ShowAdminRequired(const std::string& caption) {
+  if (UiTranslated()) {
+    ShowAdminRequiredMessage(WidenAnsi(caption).c_str(), LoadUiString(IDS_UI_ADMIN_REQUIRED).c_str(), IDI_ADMIN, 0,
+                             UiLanguage());
+  } else {
+    ShowAdminRequiredMessage(caption.c_str(), kAdminRequiredMessage, IDI_ADMIN, 0);
+  }
 }
 }  // namespace
 
@@ -103,8 +114,15 @@ void CInstallerApp::Run() {
     return;
   }
 
+  // Before any box or window, and before the worker thread.
+  SelectUiLanguage(m_hInstance, IDS_UI_CAPTION);
+
   if (!AfxSocketInit()) {
-    AfxMessageBox("Windows Sockets could not be initialized.", MB_OK);
+    if (UiTranslated()) {
+      AfxMessageBox(LoadUiString(IDS_UI_NO_SOCKETS), MB_OK);
+    } else {
+      AfxMessageBox("Windows Sockets could not be initialized.", MB_OK);
+    }
     return;
   }
   AfxEnableControlContainer();
@@ -133,6 +151,11 @@ void CInstallerApp::Run() {
   SetLogThreadIdText(m_strThreadId);
 
   WriteLogBannerAndTrim();
+  if (UiTranslated()) {
+    const std::string tag = LanguageTag(UiLanguage());
+    LogEvent("UI language: " + (tag.empty() ? FormatText("0x%04X", static_cast<unsigned>(UiLanguage())) : tag),
+             LOG_INFO);
+  }
 
   if (!SettleElevation(relaunched)) return;
 
@@ -141,7 +164,7 @@ void CInstallerApp::Run() {
 
   if (!CLoggedOnUserHelper::IsLoggedOnUserAdmin()) {
     NoteRunEnd(CurrentRun(), RunOutcome::kNotAdministrator);
-    ShowAdminRequiredMessage(m_config.caption.c_str(), kAdminRequiredMessage, IDI_ADMIN, 0);
+    ShowAdminRequired(m_config.caption);
     return;
   }
 
@@ -203,7 +226,7 @@ void CInstallerApp::RefuseWithoutElevation(const std::string& why) {
   LogEvent(why, LOG_ERROR);
   const std::string text = EmbeddedConfigText();
   const std::string caption = ProfileTextLookup(text).Value(kCaptionKey);
-  ShowAdminRequiredMessage(caption.c_str(), kAdminRequiredMessage, IDI_ADMIN, 0);
+  ShowAdminRequired(caption);
 }
 
 void CInstallerApp::DownloadAndLaunch(int sourceKind) {
@@ -223,6 +246,8 @@ void CInstallerApp::DownloadAndLaunch(int sourceKind) {
   m_trayIcon.SetIconResource(IDI_TRAY);  // drawn again for the taskbar's scale if that changes
   m_trayIcon.CreateTrayIcon(m_hInstance, nullptr, WM_TRAY_NOTIFY, tooltip.c_str(), m_hSmallIcon.get(), 0, FALSE,
                             nullptr, nullptr, 0, kBalloonTimeoutSeconds);
+  if (UiTranslated())
+    m_trayIcon.ChangeTooltip(LoadUiString(IDS_UI_TRAY_TIP, m_config.companyNameShort.c_str()).c_str());
 
   RecordStatus("Progress", "");
   RecordStatus("Downloaded", "");

@@ -19,11 +19,14 @@ const char kMachineProgramClass[] = "Software\\Classes\\exefile";
 // An environment variable's value, its terminating NUL included, is at most 32767 characters.
 constexpr DWORD kLongestVariable = 32767;
 
-// The ERROR entry and the status key "Error" get `logText`; the user, unless silent, `message`;
-// a refused package also points to the complete installer.
-void Refuse(const std::string& logText, const std::string& message, const RuntimeConfig& config,
+// The ERROR entry and the status key "Error" get `logText`; the user, unless silent, `message`
+// (in a translation string `textId` with the caption for "%1"); a refused package also points to
+// the complete installer.
+void Refuse(const std::string& logText, const std::string& message, UINT textId, const RuntimeConfig& config,
             bool packageRefused = false) {
   FailureReport report;
+  report.textId = textId;
+  report.textArgs[0] = config.caption;
   report.offerFullInstaller = packageRefused;
   report.logText = logText;
   report.statusKey = "Error";
@@ -53,12 +56,12 @@ void LogFailure(const std::string& text) {
 
 // The held package's checks; a refused package is deleted and the refusal reported.
 bool PassesChecks(HANDLE package, const std::string& path, const Sha256Digest& written, const char* writtenBy,
-                  const std::string& message, const RuntimeConfig& config) {
+                  const std::string& message, UINT textId, const RuntimeConfig& config) {
   const PackageVerdict verdict = CheckHeldPackage(package, path, written, writtenBy, config.checks);
   if (verdict.passed) return true;
   NoteRunEnd(CurrentRun(), verdict.signature ? RunOutcome::kSignatureRefused : RunOutcome::kHashMismatch);
   DeleteFileA(path.c_str());
-  Refuse(verdict.refusal, message, config, true);
+  Refuse(verdict.refusal, message, textId, config, true);
   return false;
 }
 
@@ -158,13 +161,13 @@ bool LaunchDownloadedPackage(DownloadedPackage package, const RuntimeConfig& con
     NoteRunEnd(CurrentRun(), RunOutcome::kPackageTooSmall);
     std::string message;
     AfxFormatString1(message, IDS_NOT_YET_AVAILABLE, config.caption.c_str());
-    Refuse("Too small size detected to execute " + targetPath, message, config, true);
+    Refuse("Too small size detected to execute " + targetPath, message, IDS_NOT_YET_AVAILABLE, config, true);
     return false;
   }
   if (!PassesChecks(package.held.get(), targetPath, package.sha256, "download",
                     "The downloaded installer of " + config.caption +
                         " did not pass verification and has been deleted. Please, try later.",
-                    config)) {
+                    IDS_UI_DOWNLOAD_NOT_VERIFIED, config)) {
     return false;
   }
 
@@ -196,10 +199,11 @@ bool LaunchLocalPackage(const std::string& sourcePath, const std::string& target
   if (!package) {
     NoteRunEnd(CurrentRun(), RunOutcome::kPackageUnusable, static_cast<long>(error));
     Refuse("Package could not be copied for its checks: " + sourcePath + " (" + SystemErrorText(error) + ")",
-           notStarted + "it could not be read.", config);
+           notStarted + "it could not be read.", IDS_UI_LOCAL_UNREADABLE, config);
     return false;
   }
-  if (!PassesChecks(package.get(), targetPath, written, "copy", notStarted + "it did not pass verification.", config)) {
+  if (!PassesChecks(package.get(), targetPath, written, "copy", notStarted + "it did not pass verification.",
+                    IDS_UI_LOCAL_NOT_VERIFIED, config)) {
     return false;
   }
   bool started = false;
@@ -222,8 +226,10 @@ void LogShellFailure(const std::string& path) {
 bool ConfirmPackageChecks(const RuntimeConfig& config, PackageSource source) {
   if (config.checks.malformedKey.empty()) return true;
   NoteRunEnd(CurrentRun(), RunOutcome::kMalformedConfiguration);
-  const char* refused = source == PackageSource::kBesideInstaller ? " cannot be installed" : " cannot be downloaded";
+  const bool local = source == PackageSource::kBesideInstaller;
+  const char* refused = local ? " cannot be installed" : " cannot be downloaded";
   Refuse(MalformedValueText(config.checks.malformedKey),
-         config.caption + refused + ": this installer is not configured correctly.", config);
+         config.caption + refused + ": this installer is not configured correctly.",
+         local ? IDS_UI_NOT_CONFIGURED_LOCAL : IDS_UI_NOT_CONFIGURED_DOWNLOAD, config);
   return false;
 }

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "framework/format.h"
+#include "framework/ui_text.h"
 #include "probes/version_class.h"
 #include "probes/version_probes.h"
 #include "records/records.h"
@@ -15,8 +17,7 @@ void ReportRunEnd(const RuntimeConfig& config, const std::string& modulePath) {
   run.installerVersion = GetFileVersionString(modulePath.c_str());
   run.windowsClass = GetWindowsVersionClass();
   run.architecture = MachineName(GetNativeMachine());
-  // The language the texts were shown in: the installer's own are English (United States) alone.
-  run.language = "0409";
+  run.language = FormatText("%04X", static_cast<unsigned>(UiLanguage()));
   run.silent = config.showUI == 0;
   run.proxy = ProxyConfigured();
   LogEvent(SendRunReport(config.reportUrl, RunReportJson(run), kReportBoundMs), LOG_INFO);

@@ -33,15 +33,19 @@ bool WriteWholeFile(HANDLE file, const std::string& text) {
   return WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
 }
 
-// Always shown: the UI setting is not known yet.
-void Report(const std::string& text) {
+// Always shown: the UI setting is not known yet. A translation shows string `textId` with the
+// arguments.
+void Report(const std::string& text, UINT textId, const std::string& arg1, const std::string& arg2 = std::string()) {
   FailureReport report;
   report.logText = report.message = text;
+  report.textId = textId;
+  report.textArgs[0] = arg1;
+  report.textArgs[1] = arg2;
   ReportFailure(report);
 }
 
-void ReportUnusableFile(const char* what, const std::string& fileName) {
-  Report(std::string("Couldn't ") + what + " the " + fileName + " file!");
+void ReportUnusableFile(const char* what, UINT textId, const std::string& fileName) {
+  Report(std::string("Couldn't ") + what + " the " + fileName + " file!", textId, fileName);
 }
 }  // namespace
 
@@ -70,23 +74,25 @@ int ReadRuntimeConfig(const ConfigReadInputs& inputs, WorkFolder& folder, Runtim
 
   DWORD error = 0;
   if (!folder.Create(error)) {
-    Report("Couldn't create the working folder " + folder.Folder() + " (" + SystemErrorText(error) + ")");
+    const std::string reason = SystemErrorText(error);
+    Report("Couldn't create the working folder " + folder.Folder() + " (" + reason + ")", IDS_UI_WORK_FOLDER_FAILED,
+           folder.Folder(), reason);
     return kSourceNone;
   }
   const std::string fileName = folder.FilePath(kExtractedConfigName);
   // A temporary path that leaves no room for the name would be cut; treat it as not creatable.
   if (fileName.size() >= kPathBuffer) {
-    ReportUnusableFile("create", fileName);
+    ReportUnusableFile("create", IDS_UI_CONFIG_CREATE_FAILED, fileName);
     return kSourceNone;
   }
   {
     UniqueHandle file = CreateNewFile(fileName.c_str());
     if (!file) {
-      ReportUnusableFile("create", fileName);
+      ReportUnusableFile("create", IDS_UI_CONFIG_CREATE_FAILED, fileName);
       return kSourceNone;
     }
     if (!WriteWholeFile(file.get(), text)) {
-      ReportUnusableFile("write", fileName);
+      ReportUnusableFile("write", IDS_UI_CONFIG_WRITE_FAILED, fileName);
       return kSourceNone;
     }
   }

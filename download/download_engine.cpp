@@ -7,6 +7,7 @@
 #include "framework/error_text.h"
 #include "framework/format.h"
 #include "framework/resources.h"
+#include "framework/ui_text.h"
 #include "records/failure_report.h"
 #include "records/records.h"
 #include "records/run_report.h"
@@ -189,9 +190,16 @@ DownloadEngine::AttemptOutcome DownloadEngine::RunAttempt(ParsedUrl& address) {
 
 bool DownloadEngine::WaitBeforeAttempt(const AttemptOutcome& failed, uint32_t milliseconds, int attempt, int attempts) {
   // "2 of 4" in the words of string 117.
-  const std::string count = Formatted(IDS_BYTES_OF, FormatText("%d", attempt), FormatText("%d", attempts).c_str());
-  screen_.ShowStatus(Formatted(failed.exit == AttemptOutcome::kHttpStatus ? IDS_RETRY_SERVER : IDS_RETRY_CONNECTION,
-                               FormatWaitSeconds(milliseconds), count.c_str()));
+  const std::string attemptText = FormatText("%d", attempt);
+  const std::string attemptsText = FormatText("%d", attempts);
+  const std::string count = Formatted(IDS_BYTES_OF, attemptText, attemptsText.c_str());
+  const UINT line = failed.exit == AttemptOutcome::kHttpStatus ? IDS_RETRY_SERVER : IDS_RETRY_CONNECTION;
+  const std::string seconds = FormatWaitSeconds(milliseconds);
+  screen_.ShowStatus(Formatted(line, seconds, count.c_str()),
+                     UiTranslated()
+                         ? LoadUiString(line, WidenAnsi(seconds),
+                                        LoadUiString(IDS_BYTES_OF, attemptText.c_str(), attemptsText.c_str()))
+                         : std::wstring());
   // By the clock, not by counting sleeps: a sleep lasts at least as long as asked, often a timer
   // tick longer, and the forty sleeps of a 2-second wait add that up.
   const DWORD started = GetTickCount();
@@ -282,7 +290,8 @@ DownloadEngine::AttemptOutcome DownloadEngine::FollowRedirect(long status, int h
   if (where_.service == AFX_INET_SERVICE_HTTPS && next.service != AFX_INET_SERVICE_HTTPS) {
     return ErrorFailure(IDS_ERR_CONNECT, ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR);
   }
-  screen_.ShowStatus(Formatted(IDS_REDIRECTING, FormatUrl(next)));
+  const std::string address = FormatUrl(next);
+  screen_.ShowStatus(Formatted(IDS_REDIRECTING, address), ShownText(IDS_REDIRECTING, address.c_str()));
   // Another origin gets a connection of its own: the one at hand may carry the configured login.
   const bool sameOrigin = SameOrigin(where_, next);
   where_ = next;
@@ -306,7 +315,7 @@ DownloadEngine::AttemptOutcome DownloadEngine::TryWithoutTilde(long status) {
 
 DownloadEngine::AttemptOutcome DownloadEngine::StartWholeBody(BodySize& size) {
   HINTERNET request = transfer_.Request();
-  screen_.ShowStatus(LoadResString(IDS_GETTING_INFO));
+  screen_.ShowStatus(LoadResString(IDS_GETTING_INFO), ShownText(IDS_GETTING_INFO));
   const AnsweredNumber announced = QueryNumber(request, HTTP_QUERY_CONTENT_LENGTH);
   if (announced.present && !announced.value) {
     return ErrorFailure(IDS_ERR_DOWNLOAD, ERROR_HTTP_INVALID_SERVER_RESPONSE);
@@ -328,7 +337,7 @@ DownloadEngine::AttemptOutcome DownloadEngine::StartWholeBody(BodySize& size) {
 
 DownloadEngine::AttemptOutcome DownloadEngine::CheckResumedBody(BodySize& size) {
   HINTERNET request = transfer_.Request();
-  screen_.ShowStatus(LoadResString(IDS_GETTING_INFO));
+  screen_.ShowStatus(LoadResString(IDS_GETTING_INFO), ShownText(IDS_GETTING_INFO));
   const AnsweredNumber announced = QueryNumber(request, HTTP_QUERY_CONTENT_LENGTH);
   if (announced.present && !announced.value) {
     transfer_.Forget();
@@ -349,7 +358,7 @@ DownloadEngine::AttemptOutcome DownloadEngine::CheckResumedBody(BodySize& size) 
 
 DownloadEngine::AttemptOutcome DownloadEngine::CopyBody(BodySize size) {
   if (size.known) screen_.SizeProgressBar(size.bytes);
-  screen_.ShowStatus(LoadResString(IDS_EMPTY_STATUS));
+  screen_.ShowStatus(LoadResString(IDS_EMPTY_STATUS), std::wstring());
 
   // Rate and time left count the bytes of this attempt only.
   TransferClock clock;
@@ -387,7 +396,7 @@ DownloadEngine::AttemptOutcome DownloadEngine::CopyBody(BodySize size) {
 DownloadResult DownloadEngine::Finish(const AttemptOutcome& outcome) {
   switch (outcome.kind) {
     case AttemptOutcome::kDone:
-      return DownloadResult{DownloadResult::Outcome::kDownloaded, std::string(), transfer_.HandOverTarget()};
+      return DownloadResult{DownloadResult::Outcome::kDownloaded, std::string(), transfer_.HandOverTarget(), 0, {}};
     case AttemptOutcome::kStopped:
     case AttemptOutcome::kGoOn:
       // A stop before any byte leaves the file as the dialog created it; bytes of an earlier
@@ -421,25 +430,29 @@ DownloadEngine::AttemptOutcome DownloadEngine::StatusFailure(long status) const 
 }
 
 DownloadResult DownloadEngine::FailWithError(UINT stringId, long errorNumber) {
-  return FailWithText(LookUpErrorText(errorNumber).value_or(Formatted(stringId, FormatText("%ld", errorNumber))));
+  const std::optional<std::string> systemText = LookUpErrorText(errorNumber);
+  if (systemText) return FailWithText(*systemText);
+  const std::string number = FormatText("%ld", errorNumber);
+  return FailWithText(Formatted(stringId, number), stringId, number);
 }
 
 DownloadResult DownloadEngine::FailWithHttpStatus(long status) {
   // A status is no error number: looked up, 401 would read "The thread is not in background
   // processing mode."
-  return FailWithText(Formatted(IDS_ERR_HTTP_STATUS, FormatText("%ld", status)));
+  const std::string number = FormatText("%ld", status);
+  return FailWithText(Formatted(IDS_ERR_HTTP_STATUS, number), IDS_ERR_HTTP_STATUS, number);
 }
 
-DownloadResult DownloadEngine::FailWithText(const std::string& text) {
+DownloadResult DownloadEngine::FailWithText(const std::string& text, UINT textId, const std::string& textArg) {
   transfer_.DiscardTarget();
   FailureReport report;
   report.logText = text;
   report.statusKey = "Error";
   report.silent = true;  // the dialog shows it once the worker has ended
   ReportFailure(report);
-  return DownloadResult{DownloadResult::Outcome::kFailed, text, DownloadedPackage{}};
+  return DownloadResult{DownloadResult::Outcome::kFailed, text, DownloadedPackage{}, textId, textArg};
 }
 
 DownloadResult DownloadEngine::FailWithMessage(UINT stringId) {
-  return DownloadResult{DownloadResult::Outcome::kFailed, LoadResString(stringId), DownloadedPackage{}};
+  return DownloadResult{DownloadResult::Outcome::kFailed, LoadResString(stringId), DownloadedPackage{}, stringId, {}};
 }

@@ -19,8 +19,8 @@
 // What the engine shows and asks while it runs. Every call comes from the worker thread.
 class DownloadScreen {
 public:
-  // A status line, also logged at FLOW.
-  virtual void ShowStatus(const std::string& text) = 0;
+  // A status line, also logged at FLOW; a translation shows `shown` instead (see ShownText).
+  virtual void ShowStatus(const std::string& text, const std::wstring& shown) = 0;
   // The connection to the server is made.
   virtual void StartAnimation() = 0;
   // The body's announced length is known.
@@ -40,6 +40,10 @@ struct DownloadResult {
   enum class Outcome { kDownloaded, kStopped, kFailed } outcome = Outcome::kStopped;
   std::string errorText;      // kFailed: the text the error exit logged, for the user
   DownloadedPackage package;  // kDownloaded: the package, held
+  // kFailed: the string errorText was made of and its "%1", for a translation; 0 when errorText is
+  // the system's own text for the error.
+  UINT textId = 0;
+  std::string textArg;
 };
 
 class DownloadEngine {
@@ -103,7 +107,7 @@ private:
   DownloadResult FailWithError(UINT stringId, long errorNumber);
   DownloadResult FailWithHttpStatus(long status);
   // The target file closed and deleted, the text logged and recorded under "Error".
-  DownloadResult FailWithText(const std::string& text);
+  DownloadResult FailWithText(const std::string& text, UINT textId = 0, const std::string& textArg = std::string());
   // A fixed text only; the file stays as it is.
   DownloadResult FailWithMessage(UINT stringId);
   DWORD_PTR Context() const { return reinterpret_cast<DWORD_PTR>(&screen_); }

@@ -5,8 +5,10 @@
 #include <cstring>
 #include <utility>
 
+#include "download/dialog_texts.h"
 #include "framework/format.h"
 #include "framework/resources.h"
+#include "framework/ui_text.h"
 #include "records/failure_report.h"
 #include "records/records.h"
 #include "records/run_report.h"
@@ -15,6 +17,18 @@
 
 namespace {
 std::string LoadText(unsigned id) { return LoadResString(id); }
+
+// A rate or time-left line, made by `format` from the texts of `load`: the English texts through
+// the ANSI path, a translation's as UTF-8 (numbers and placeholders are ASCII either way) shown
+// wide.
+template <typename Format>
+void ShowProgressLine(HWND line, Format format) {
+  if (UiTranslated()) {
+    SetWindowTextW(line, FromUtf8(format(LoadUiTextUtf8)).c_str());
+  } else {
+    SetWindowTextA(line, format(LoadText).c_str());
+  }
+}
 }  // namespace
 
 CHttpDownloadDlg::CHttpDownloadDlg(const DownloadRequest& request, CTrayIcon* trayIcon)
@@ -33,6 +47,7 @@ void CHttpDownloadDlg::DoDataExchange() {
 
 BOOL CHttpDownloadDlg::OnInitDialog() {
   CDialog::OnInitDialog();
+  ShowTranslatedLabels(m_hWnd);
   m_wndAnimation.SendMessage(ACM_OPENA, 0, reinterpret_cast<LPARAM>(MAKEINTRESOURCEA(IDR_DOWNLOAD_AVI)));
 
   if (!request_.url) {
@@ -45,7 +60,9 @@ BOOL CHttpDownloadDlg::OnInitDialog() {
     EndWithCancel();
     return TRUE;
   }
-  m_wndFileLine.SetWindowText(FileLine().c_str());
+  std::wstring shownFileLine;
+  const std::string fileLine = FileLine(shownFileLine);
+  SetShownText(m_wndFileLine.m_hWnd, fileLine, shownFileLine);
 
   CWinThread* worker = AfxBeginThread(DownloadWorkerProc, this, THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED);
   if (worker == nullptr) {
@@ -66,7 +83,10 @@ bool CHttpDownloadDlg::MayWriteTarget() {
   if (GetFileAttributesA(targetPath.c_str()) != INVALID_FILE_ATTRIBUTES) {
     std::string question;
     AfxFormatString1(question, IDS_FILE_EXISTS, targetPath.c_str());
-    if (IsSilent() || AfxMessageBox(question.c_str(), MB_YESNO) != IDYES) {
+    const bool replace =
+        !IsSilent() && (UiTranslated() ? AfxMessageBox(LoadUiString(IDS_FILE_EXISTS, targetPath.c_str()), MB_YESNO)
+                                       : AfxMessageBox(question.c_str(), MB_YESNO)) == IDYES;
+    if (!replace) {
       report.logText = "The file we are downloading already exists!";
       NoteRunEnd(CurrentRun(), RunOutcome::kTargetUnusable, ERROR_FILE_EXISTS);
       ReportFailure(report);
@@ -78,23 +98,28 @@ bool CHttpDownloadDlg::MayWriteTarget() {
   const DWORD openError = engine_->CreateTarget();
   if (openError == 0) return true;
   NoteRunEnd(CurrentRun(), RunOutcome::kTargetUnusable, static_cast<long>(openError));
-  AfxFormatString1(report.logText, IDS_ERR_OPEN_TARGET, FormatText("%d", static_cast<int>(openError)).c_str());
+  report.textArgs[0] = FormatText("%d", static_cast<int>(openError));
+  AfxFormatString1(report.logText, IDS_ERR_OPEN_TARGET, report.textArgs[0].c_str());
   report.message = report.logText;
+  report.textId = IDS_ERR_OPEN_TARGET;
   ReportFailure(report);
   return false;
 }
 
-std::string CHttpDownloadDlg::FileLine() const {
+std::string CHttpDownloadDlg::FileLine(std::wstring& shown) const {
   std::string fileLine;
   if (request_.sourceKind >= 0) {
     AfxFormatString1(fileLine, IDS_FILE_LINE, request_.displayName.c_str());
+    shown = ShownText(IDS_FILE_LINE, request_.displayName.c_str());
     return fileLine;
   }
   const std::string& path = request_.url->parts.object;
   const size_t lastSlash = path.rfind('/');
   const std::string shownFileName =
       lastSlash == std::string::npos || lastSlash + 1 == path.size() ? path : path.substr(lastSlash + 1);
-  AfxFormatString2(fileLine, IDS_QA_FILE_LINE, shownFileName.c_str(), (".../QA/.../" + request_.qaVersion).c_str());
+  const std::string where = ".../QA/.../" + request_.qaVersion;
+  AfxFormatString2(fileLine, IDS_QA_FILE_LINE, shownFileName.c_str(), where.c_str());
+  shown = ShownText(IDS_QA_FILE_LINE, shownFileName.c_str(), where.c_str());
   return fileLine;
 }
 
@@ -140,6 +165,9 @@ LRESULT CHttpDownloadDlg::OnDownloadDone(WPARAM wParam, LPARAM) {
   } else {
     FailureReport report;
     report.logText = report.message = result_.errorText;
+    report.textId = result_.textId;
+    report.textArgs[0] = result_.textArg;
+    report.captionId = IDS_UI_CAPTION;
     report.silent = IsSilent();
     report.caption = "File Download";
     report.owner = m_hWnd;
@@ -174,9 +202,9 @@ void CHttpDownloadDlg::HideWhenSilent() {
 
 // The progress display.
 
-void CHttpDownloadDlg::ShowStatus(const std::string& text) {
+void CHttpDownloadDlg::ShowStatus(const std::string& text, const std::wstring& shown) {
   statusBlank_.store(false);
-  ShowAndLogStatusLine(text);
+  ShowAndLogStatusLine(text, shown);
 }
 
 void CHttpDownloadDlg::ShowBlankStatus() {
@@ -184,21 +212,21 @@ void CHttpDownloadDlg::ShowBlankStatus() {
   // for each would cost more than the transfer itself, so a line that is blank already stays so.
   // Mostly it is: a plain read answers that without a locked instruction.
   if (statusBlank_.load(std::memory_order_relaxed) || statusBlank_.exchange(true)) return;
-  ShowAndLogStatusLine(LoadResString(IDS_BLANK_STATUS));
+  ShowAndLogStatusLine(LoadResString(IDS_BLANK_STATUS), ShownText(IDS_BLANK_STATUS));
 }
 
-void CHttpDownloadDlg::ShowAndLogStatusLine(const std::string& text) {
-  m_wndStatusLine.SetWindowText(text.c_str());
+void CHttpDownloadDlg::ShowAndLogStatusLine(const std::string& text, const std::wstring& shown) {
+  SetShownText(m_wndStatusLine.m_hWnd, text, shown);
   LogEvent(text, LOG_FLOW);
   HideWhenSilent();
 }
 
-void CHttpDownloadDlg::ShowStatus(UINT stringId) { ShowStatus(LoadResString(stringId)); }
+void CHttpDownloadDlg::ShowStatus(UINT stringId) { ShowStatus(LoadResString(stringId), ShownText(stringId)); }
 
 void CHttpDownloadDlg::ShowStatus(UINT stringId, const char* argument) {
   std::string text;
   AfxFormatString1(text, stringId, argument);
-  ShowStatus(text);
+  ShowStatus(text, ShownText(stringId, argument));
 }
 
 void CHttpDownloadDlg::StartAnimation() {
@@ -227,18 +255,28 @@ void CHttpDownloadDlg::ShowPercentage(int percent) {
 
 void CHttpDownloadDlg::OnShowPercentage(int percent) {
   std::string title;
-  AfxFormatString2(title, IDS_PERCENT_TITLE, FormatText("%d", percent).c_str(), request_.displayName.c_str());
-  SetWindowText(title.c_str());
-  if (trayIcon_ != nullptr) trayIcon_->ChangeTooltip(title.c_str());
+  const std::string number = FormatText("%d", percent);
+  AfxFormatString2(title, IDS_PERCENT_TITLE, number.c_str(), request_.displayName.c_str());
+  const std::wstring shown = ShownText(IDS_PERCENT_TITLE, number.c_str(), request_.displayName.c_str());
+  SetShownText(m_hWnd, title, shown);
+  if (trayIcon_ != nullptr) {
+    if (shown.empty()) {
+      trayIcon_->ChangeTooltip(title.c_str());
+    } else {
+      trayIcon_->ChangeTooltip(shown.c_str());
+    }
+  }
   HideWhenSilent();
 }
 
 void CHttpDownloadDlg::ShowTransferRate(double rate) {
-  m_wndRateLine.SetWindowText(FormatTransferRate(rate, LoadText).c_str());
+  ShowProgressLine(m_wndRateLine.m_hWnd, [rate](StringLoader load) { return FormatTransferRate(rate, load); });
 }
 
 void CHttpDownloadDlg::ShowTimeLeft(uint32_t seconds, uint32_t received, uint32_t size) {
-  m_wndTimeLeftLine.SetWindowText(FormatTimeLeft(seconds, received, size, LoadText).c_str());
+  ShowProgressLine(m_wndTimeLeftLine.m_hWnd, [seconds, received, size](StringLoader load) {
+    return FormatTimeLeft(seconds, received, size, load);
+  });
 }
 
 void CHttpDownloadDlg::ReportTransferProgress(TransferClock& clock, uint32_t total, BodySize size) {

@@ -55,8 +55,9 @@ private:
   // Asks before an existing file is replaced (silent: never), then makes the engine and its
   // target file; false, reported, when the download is not to go on.
   bool MayWriteTarget();
-  // The file line: the display name, or for a QA URL the file name and the QA version.
-  std::string FileLine() const;
+  // The file line: the display name, or for a QA URL the file name and the QA version; in `shown`
+  // what a translation shows.
+  std::string FileLine(std::wstring& shown) const;
 
   // The worker: runs the engine and posts its one message with the result.
   void RunDownload();
@@ -65,14 +66,14 @@ private:
   void OnInternetStatus(HINTERNET handle, DWORD status, LPVOID info, DWORD infoLength);
 
   // The progress display (called by the engine, and by Cancel for the status line).
-  void ShowStatus(const std::string& text) override;
+  void ShowStatus(const std::string& text, const std::wstring& shown) override;
   void ShowStatus(UINT stringId);
   // The string with `argument` as "%1".
   void ShowStatus(UINT stringId, const char* argument);
   // The status line for any other connection stage: one blank (string 122).
   void ShowBlankStatus();
-  // The status line, also logged at FLOW.
-  void ShowAndLogStatusLine(const std::string& text);
+  // The status line, also logged at FLOW (`text`; a translation shows `shown`).
+  void ShowAndLogStatusLine(const std::string& text, const std::wstring& shown);
   void StartAnimation() override;
   void SizeProgressBar(uint32_t size) override;
   void MoveProgressBar(uint32_t total);

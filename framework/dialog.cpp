@@ -2,6 +2,7 @@
 
 #include "framework/app.h"
 #include "framework/handle.h"
+#include "framework/ui_text.h"
 
 CDialog::CDialog(UINT templateId, HWND parent) : m_nTemplateId(templateId), m_hWndParent(parent) {}
 
@@ -21,8 +22,12 @@ void CDialog::EndDialog(INT_PTR result) {
 INT_PTR CDialog::DoModal() {
   m_bEnded = false;
   m_nModalResult = -1;
-  UniqueWindow window(CreateDialogParamA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(m_nTemplateId), m_hWndParent,
-                                         DialogProc, reinterpret_cast<LPARAM>(this)));
+  // A translation needs wide windows: an ANSI dialog and its controls would take every wide text
+  // through the ANSI code page.
+  UniqueWindow window(UiTranslated() ? CreateDialogParamW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(m_nTemplateId),
+                                                          m_hWndParent, DialogProc, reinterpret_cast<LPARAM>(this))
+                                     : CreateDialogParamA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(m_nTemplateId),
+                                                          m_hWndParent, DialogProc, reinterpret_cast<LPARAM>(this)));
   if (!window) return -1;
   const HWND wnd = window.get();
   const bool parentWasEnabled = m_hWndParent != nullptr && !::EnableWindow(m_hWndParent, FALSE);

@@ -3,12 +3,15 @@
 #include <cstdarg>
 #include <cstdio>
 
-std::string FormatPlaceholders(const std::string& pattern, const char* arg1, const char* arg2) {
-  std::string out;
+namespace {
+template <typename Char>
+std::basic_string<Char> ReplacePlaceholders(const std::basic_string<Char>& pattern, const Char* arg1,
+                                            const Char* arg2) {
+  std::basic_string<Char> out;
   out.reserve(pattern.size() + 32);
   for (size_t i = 0; i < pattern.size(); ++i) {
     if (pattern[i] == '%' && i + 1 < pattern.size()) {
-      const char* arg = pattern[i + 1] == '1' ? arg1 : pattern[i + 1] == '2' ? arg2 : nullptr;
+      const Char* arg = pattern[i + 1] == '1' ? arg1 : pattern[i + 1] == '2' ? arg2 : nullptr;
       if (arg != nullptr) {
         out += arg;
         ++i;
@@ -18,6 +21,15 @@ std::string FormatPlaceholders(const std::string& pattern, const char* arg1, con
     out += pattern[i];
   }
   return out;
+}
+}  // namespace
+
+std::string FormatPlaceholders(const std::string& pattern, const char* arg1, const char* arg2) {
+  return ReplacePlaceholders(pattern, arg1, arg2);
+}
+
+std::wstring FormatPlaceholders(const std::wstring& pattern, const wchar_t* arg1, const wchar_t* arg2) {
+  return ReplacePlaceholders(pattern, arg1, arg2);
 }
 
 namespace {

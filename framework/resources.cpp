@@ -2,11 +2,21 @@
 
 #include "framework/app.h"
 #include "framework/format.h"
+#include "framework/ui_choice.h"
+#include "framework/ui_text.h"
 
 std::string LoadResString(UINT id) {
-  char buffer[1024];  // the longest text of the table is well under 100 characters
-  const int length = LoadStringA(AfxGetInstanceHandle(), id, buffer, sizeof buffer);
-  return std::string(buffer, length > 0 ? static_cast<size_t>(length) : 0);
+  // By its language, not the thread's: with translations in the module, LoadStringA would pick the
+  // user's, and these texts are logged and recorded.
+  const std::wstring text = LoadTableString(AfxGetInstanceHandle(), id, kEnglishLanguage);
+  if (text.empty()) return std::string();
+  const int length =
+      WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string narrow(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+  if (length > 0) {
+    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &narrow[0], length, nullptr, nullptr);
+  }
+  return narrow;
 }
 
 void AfxFormatString1(std::string& out, UINT id, const char* arg1) {
@@ -17,10 +27,20 @@ void AfxFormatString2(std::string& out, UINT id, const char* arg1, const char* a
   out = FormatPlaceholders(LoadResString(id), arg1, arg2);
 }
 
-int AfxMessageBox(const char* text, UINT type) {
+namespace {
+UINT WithUsualIcon(UINT type) {
   if ((type & MB_ICONMASK) == 0) {
     type |= (type & MB_TYPEMASK) == MB_YESNO || (type & MB_TYPEMASK) == MB_YESNOCANCEL ? MB_ICONQUESTION
                                                                                        : MB_ICONEXCLAMATION;
   }
-  return MessageBoxA(GetActiveWindow(), text, AfxGetAppName(), type);
+  return type;
+}
+}  // namespace
+
+int AfxMessageBox(const char* text, UINT type) {
+  return MessageBoxA(GetActiveWindow(), text, AfxGetAppName(), WithUsualIcon(type));
+}
+
+int AfxMessageBox(const std::wstring& text, UINT type) {
+  return MessageBoxW(GetActiveWindow(), text.c_str(), WidenAnsi(AfxGetAppName()).c_str(), WithUsualIcon(type));
 }

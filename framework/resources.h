@@ -14,3 +14,5 @@ void AfxFormatString2(std::string& out, UINT id, const char* arg1, const char* a
 // A message box captioned with the application name and owned by the thread's active window. When
 // `type` asks for no icon, the usual one is added: a question mark for Yes/No, else an exclamation.
 int AfxMessageBox(const char* text, UINT type = MB_OK);
+// The same for a translated text, through the wide API so that it shows whatever the code page.
+int AfxMessageBox(const std::wstring& text, UINT type = MB_OK);

@@ -10,9 +10,14 @@ struct FailureReport {
   std::string logText;              // the ERROR entry (none for a text shorter than two characters)
   const char* statusKey = nullptr;  // the status key that records logText; null for none
   std::string message;              // the box's text; "" for no box
-  bool silent = false;              // no box, whatever `message` holds
+  // The box's text in a translation: string `textId` with `textArgs` for "%1" and "%2"; 0 shows
+  // `message` in every language. `captionId` likewise stands for `caption`.
+  UINT textId = 0;
+  std::string textArgs[2];
+  UINT captionId = 0;
+  bool silent = false;  // no box, whatever `message` holds
   // The box: the application's (AfxMessageBox with `style`) when `caption` is null; otherwise
-  // MessageBoxA owned by `owner` with that caption and style.
+  // MessageBoxA owned by `owner` with that caption and style (the wide ones in a translation).
   const char* caption = nullptr;
   HWND owner = nullptr;
   UINT style = MB_OK;

@@ -54,3 +54,22 @@
 #define IDS_RETRY_CONNECTION 141
 #define IDS_RETRY_SERVER 142
 #define IDS_FULL_INSTALLER 143
+
+// Display-only texts: what the dialog, the tray icon and the message boxes show. The code shows
+// them from the table only when a translation is shown; English keeps its own texts, which these
+// repeat byte for byte so that translators see every text the user can meet.
+#define IDS_UI_CAPTION 160
+#define IDS_UI_TIME_LEFT_LABEL 161
+#define IDS_UI_RATE_LABEL 162
+#define IDS_UI_CANCEL 163
+#define IDS_UI_TRAY_TIP 164
+#define IDS_UI_ADMIN_REQUIRED 165
+#define IDS_UI_NO_SOCKETS 166
+#define IDS_UI_DOWNLOAD_NOT_VERIFIED 167
+#define IDS_UI_LOCAL_UNREADABLE 168
+#define IDS_UI_LOCAL_NOT_VERIFIED 169
+#define IDS_UI_NOT_CONFIGURED_LOCAL 170
+#define IDS_UI_NOT_CONFIGURED_DOWNLOAD 171
+#define IDS_UI_WORK_FOLDER_FAILED 172
+#define IDS_UI_CONFIG_CREATE_FAILED 173
+#define IDS_UI_CONFIG_WRITE_FAILED 174

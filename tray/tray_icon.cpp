@@ -1,6 +1,7 @@
 #include "tray/tray_icon.h"
 
 #include <cstddef>
+#include <iterator>
 #include <utility>
 
 #include "tray/tip_text.h"
@@ -46,6 +47,41 @@ public:
 private:
   CRITICAL_SECTION& section_;
 };
+
+// At most 127 characters and the NUL, never half a surrogate pair.
+std::wstring CutWideTip(const wchar_t* text) {
+  std::wstring tip = text != nullptr ? text : L"";
+  constexpr size_t kTipCharacters = sizeof(NOTIFYICONDATAW::szTip) / sizeof(wchar_t) - 1;
+  if (tip.size() > kTipCharacters) {
+    const bool splitsPair = tip[kTipCharacters - 1] >= 0xD800 && tip[kTipCharacters - 1] <= 0xDBFF;
+    tip.resize(splitsPair ? kTipCharacters - 1 : kTipCharacters);
+  }
+  return tip;
+}
+
+void Widen(const char* text, wchar_t* out, int size) {
+  if (MultiByteToWideChar(CP_ACP, 0, text, -1, out, size) == 0) out[0] = L'\0';
+  out[size - 1] = L'\0';
+}
+
+// The ANSI record in the wide layout of the same version, with `tip` as its tooltip.
+NOTIFYICONDATAW WideRecord(const NOTIFYICONDATAA& from, const std::wstring& tip) {
+  NOTIFYICONDATAW to = {};
+  to.cbSize = NOTIFYICONDATAW_V2_SIZE;
+  to.hWnd = from.hWnd;
+  to.uID = from.uID;
+  to.uFlags = from.uFlags;
+  to.uCallbackMessage = from.uCallbackMessage;
+  to.hIcon = from.hIcon;
+  lstrcpynW(to.szTip, tip.c_str(), static_cast<int>(std::size(to.szTip)));
+  to.dwState = from.dwState;
+  to.dwStateMask = from.dwStateMask;
+  Widen(from.szInfo, to.szInfo, static_cast<int>(std::size(to.szInfo)));
+  to.uTimeout = from.uTimeout;
+  Widen(from.szInfoTitle, to.szInfoTitle, static_cast<int>(std::size(to.szInfoTitle)));
+  to.dwInfoFlags = from.dwInfoFlags;
+  return to;
+}
 
 }  // namespace
 
@@ -146,6 +182,19 @@ BOOL CTrayIcon::ChangeTooltip(const char* pszText) {
   return SendToShell(NIM_MODIFY, &record);
 }
 
+BOOL CTrayIcon::ChangeTooltip(const wchar_t* pszText) {
+  NOTIFYICONDATAA record;
+  {
+    RecordLock lock(m_csRecord);
+    if (!m_bUsable) return FALSE;
+    m_nid.uFlags = NIF_TIP;
+    wideTip_ = CutWideTip(pszText);
+    if (m_bNotShown) return TRUE;
+    record = m_nid;
+  }
+  return SendToShell(NIM_MODIFY, &record);
+}
+
 BOOL CTrayIcon::DeleteTrayIcon() {
   NOTIFYICONDATAA record;
   {
@@ -201,7 +250,16 @@ void CTrayIcon::OnDpiChanged(UINT dpi) {
   m_hScaledIcon = std::move(icon);  // the one before it is no longer in the record
 }
 
-BOOL CTrayIcon::SendToShell(DWORD dwMessage, NOTIFYICONDATAA* pRecord) { return Shell_NotifyIconA(dwMessage, pRecord); }
+BOOL CTrayIcon::SendToShell(DWORD dwMessage, NOTIFYICONDATAA* pRecord) {
+  std::wstring tip;
+  {
+    RecordLock lock(m_csRecord);
+    tip = wideTip_;
+  }
+  if (tip.empty()) return Shell_NotifyIconA(dwMessage, pRecord);
+  NOTIFYICONDATAW record = WideRecord(*pRecord, tip);
+  return Shell_NotifyIconW(dwMessage, &record);
+}
 
 void CTrayIcon::PrepareMenu(HMENU) {}
 

@@ -3,7 +3,10 @@
 #pragma once
 
 #include <windows.h>
+
 #include <shellapi.h>
+
+#include <string>
 
 #include "framework/handle.h"
 
@@ -39,6 +42,9 @@ public:
   // Sets the tooltip (cut to 127 bytes); callable from any thread. Not shown: the text is kept for
   // a later add and TRUE is returned; shown: the shell's result. FALSE before a successful create.
   BOOL ChangeTooltip(const char* pszText);
+  // The same for a translated text (cut to 127 characters): from then on every send goes through
+  // the wide record with this tooltip, so that it shows whatever the ANSI code page.
+  BOOL ChangeTooltip(const wchar_t* pszText);
   // Takes the icon out of the notification area and cancels any restore. TRUE when the icon is out
   // (also when it never was in); FALSE when the shell refused the delete.
   BOOL DeleteTrayIcon();
@@ -83,6 +89,7 @@ protected:
   UINT m_nSavedFlags = 0;    // the add's flags, used again by RestoreTrayIcon
   UINT m_nIconId = 0;        // icon resource reloaded on a scale change; 0: none
   UniqueIcon m_hScaledIcon;  // the icon of the latest scale change (in the record); null before
+  std::wstring wideTip_;     // the translated tooltip, under m_csRecord; "" while the ANSI one serves
 
 private:
   // ChangeTooltip runs on the download worker while RestoreTrayIcon runs on the main thread; both

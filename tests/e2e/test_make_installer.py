@@ -85,7 +85,8 @@ class MakeInstallerTest(InstallerTestCase):
                 output = self.out / NAME
                 data = output.read_bytes()
                 signed = trust.startswith("0x00000000")
-                self.assertEqual(result.stdout.splitlines()[1:], [
+                summary = result.stdout.splitlines()
+                self.assertEqual(summary[1:8], [
                     f"  file       {output}",
                     f"  size       {len(data)} bytes",
                     f"  sha256     {hashlib.sha256(data).hexdigest()}",
@@ -95,6 +96,9 @@ class MakeInstallerTest(InstallerTestCase):
                     "  WebFile    (not set: nothing is installed on 32-bit Windows)",
                     f"  WebFile64  {self.url} [http; "
                     + (f"SHA-256 {sha256(self.package)}]" if signed else "NOT PINNED (--allow-unverified)]")])
+                built = sorted(p.stem for p in (SOURCE_DIR / "res" / "lang").glob("*.txt"))
+                self.assertEqual([line.split()[1] for line in summary[8:]], built)
+                self.assertTrue(all(line.endswith("[as built]") for line in summary[8:]), summary[8:])
                 self.assertEqual(os.listdir(self.out), [NAME], "nothing else is left beside it")
                 verified = run_captured(self.prefix, [TOOLS_DIR / "trustcert.exe", "verify", self.prefix.windows_path(output)])
                 self.assertEqual(verified.stdout.decode().strip(), trust.strip())
@@ -134,6 +138,15 @@ class MakeInstallerTest(InstallerTestCase):
             (pinned, ["--installer", self.signed_setup], "is already signed: stamping would break its signature"),
         ]] + [(pinned, [], "exists (replace it with --force)", existing),
                (pinned, [], "others can write to", shared / NAME)]
+        # A vendor's language file with an id left out, and one whose placeholder moved off its text.
+        shipped = (SOURCE_DIR / "res" / "lang" / "ru-RU.txt").read_text(encoding="utf-8").splitlines(keepends=True)
+        missing, swapped = self.docroot / "missing.txt", self.docroot / "swapped.txt"
+        missing.write_text("".join(l for l in shipped if not l.startswith("IDS_UI_CANCEL ")), encoding="utf-8")
+        swapped.write_text("".join(l.replace("%2", "%1") if l.startswith("IDS_RETRY_SERVER ") else l for l in shipped),
+                           encoding="utf-8")
+        cases += [(pinned, ["--language", missing], "missing id IDS_UI_CANCEL", None),
+                  (pinned, ["--language", swapped], "IDS_RETRY_SERVER: placeholders %1 %1 differ from the English "
+                   "text's %1 %2", None)]
         for config, args, message, output in cases:
             with self.subTest(message):
                 existing.write_bytes(b"kept")

@@ -1,6 +1,8 @@
 """The download dialog and the tray icon at the display scales users run: 100, 125, 150 and 200 %.
 Under Wine the scale is the prefix's LogPixels, read by each program as it starts; the checks are
-the Win32 tests AtTheDisplayScale.* (tests/win/display_scale_test.cpp), run here at each scale."""
+the Win32 tests AtTheDisplayScale.* (tests/win/display_scale_test.cpp), run here at each scale. Each
+run lays the dialog out in English and in every translation the executable carries, so the four
+runs cover every (language, scale) pair."""
 import unittest
 
 from harness import BINARY_DIR, Prefix

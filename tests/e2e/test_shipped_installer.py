@@ -71,7 +71,9 @@ class ShippedInstallerTest(unittest.TestCase):
         cases = [("as made", None, None, None),
                  ("configuration", b"Caption=Quillmoor", b"Caption=QuillmooR", "resource INI 135 (language 1033)"),
                  ("string table", "Connected to %1".encode("utf-16-le"), "Connected to %2".encode("utf-16-le"),
-                  "string table (strings 96-111)")]
+                  "the English string table (strings 96-111, language 0x0409)"),
+                 ("translation", "Verbunden mit %1".encode("utf-16-le"), "Verbunden mit %2".encode("utf-16-le"),
+                  "the de-DE translation's string table (strings 96-111, language 0x0407)")]
         for what, old, new, place in cases:
             with self.subTest(what):
                 shipped = self.dir / "signed.exe"

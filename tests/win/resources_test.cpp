@@ -874,8 +874,13 @@ TEST_F(SetupResources, ManifestAsksForAdministratorAndCommonControls6) {
 
 TEST_F(SetupResources, HoldsExactlyTheProductsResourcesAllInUsEnglish) {
   std::vector<std::string> found;
+  std::map<WORD, std::vector<std::string>> translations;  // string table blocks by LANGID
   int icon_images = 0;
   for (const ResourceEntry& e : ListResources(setup())) {
+    if (e.type == "#6" && e.language != MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)) {
+      translations[e.language].push_back(e.name);
+      continue;
+    }
     EXPECT_EQ(e.language, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)) << e.type << " " << e.name;
     if (e.type == "#3")
       ++icon_images;  // RT_ICON images are numbered by the resource compiler
@@ -889,10 +894,15 @@ TEST_F(SetupResources, HoldsExactlyTheProductsResourcesAllInUsEnglish) {
       "#16 #1",   // RT_VERSION
       "#24 #1",   // RT_MANIFEST
       "#5 #124",  // RT_DIALOG
-      "#6 #7",    // RT_STRING blocks: ids 96-111, 112-127, 128-143
-      "#6 #8",    "#6 #9", "AVI #126", "INI #135",
+      "#6 #11",   // RT_STRING blocks: ids 160-175, 96-111, 112-127, 128-143
+      "#6 #7",    "#6 #8", "#6 #9", "AVI #126", "INI #135",
   };
   EXPECT_EQ(found, expected);
+  // A translation (res/lang) has every block of the English table and nothing else.
+  for (auto& t : translations) {
+    std::sort(t.second.begin(), t.second.end());
+    EXPECT_EQ(t.second, std::vector<std::string>({"#11", "#7", "#8", "#9"})) << "language 0x" << std::hex << t.first;
+  }
   EXPECT_EQ(icon_images, 12);
 }
 

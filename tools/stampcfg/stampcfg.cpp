@@ -2,6 +2,7 @@
 // their own configuration without a compiler.
 //
 //   stampcfg [--allow-unverified] [--allow-malformed] <installer.exe> <config.ini> [<output.exe>]
+//   stampcfg --strings <LANGID> <blocks.bin> <installer.exe>
 //
 // The installer is copied to <output.exe> first when that is given, otherwise it is changed in
 // place. Resource "INI" 135 becomes the bytes of <config.ini> followed by one NUL. The text is
@@ -12,9 +13,15 @@
 // --allow-unverified says so: an http:// URL (anyone on the path could choose what runs elevated),
 // a package beside the installer (anyone who can write there could), or a URL the installer cannot
 // parse (it would fetch it over plain http).
+//
+// --strings sets one language's string table blocks in place: <blocks.bin> holds records of a
+// block number (16 bits), a size (32 bits, both little-endian) and that many bytes; a size of 0
+// removes the block. make-installer writes it from a checked language file (tools/langfile.py),
+// so that a translation is judged by the same rules as the build's.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -83,9 +90,50 @@ bool HasConfigResource(const char* path) {
   return image && FindResourceExA(image.get(), "INI", MAKEINTRESOURCEA(IDR_CONFIG_INI), kConfigLanguage) != nullptr;
 }
 
+// Applies a --strings record file to `target`: every block is written, or removed when empty, in
+// one update that is committed only when all of them were taken.
+int StampStrings(const char* langidText, const char* blocksPath, const char* target) {
+  char* end = nullptr;
+  const unsigned long langid = std::strtoul(langidText, &end, 16);
+  if (end == langidText || *end != '\0' || langid == 0 || langid > 0xFFFF) {
+    std::fprintf(stderr, "stampcfg: '%s' is no LANGID (hexadecimal, e.g. 0407)\n", langidText);
+    return kUsage;
+  }
+  std::string blocks;
+  if (!ReadWholeFile(blocksPath, blocks))
+    return Fail(kConfigUnreadable, std::string("cannot read '") + blocksPath + "': " + SystemErrorText(GetLastError()));
+  UniqueResourceUpdate update(BeginUpdateResourceA(target, FALSE));
+  if (!update)
+    return Fail(kUpdateFailed,
+                std::string("cannot open '") + target + "' for a resource update: " + SystemErrorText(GetLastError()));
+  size_t at = 0;
+  int count = 0;
+  while (at < blocks.size()) {
+    WORD block = 0;
+    DWORD size = 0;
+    if (blocks.size() - at < sizeof block + sizeof size) return Fail(kMalformed, "the block file is cut short");
+    blocks.copy(reinterpret_cast<char*>(&block), sizeof block, at);
+    blocks.copy(reinterpret_cast<char*>(&size), sizeof size, at + sizeof block);
+    at += sizeof block + sizeof size;
+    if (block == 0 || size > blocks.size() - at) return Fail(kMalformed, "the block file is cut short");
+    if (!UpdateResourceA(update.get(), MAKEINTRESOURCEA(6), MAKEINTRESOURCEA(block), static_cast<WORD>(langid),
+                         size != 0 ? &blocks[at] : nullptr, size))
+      return Fail(kUpdateFailed, std::string("cannot set a string table block of '") + target +
+                                     "': " + SystemErrorText(GetLastError()));
+    at += size;
+    ++count;
+  }
+  if (!EndUpdateResourceA(update.release(), FALSE))
+    return Fail(kUpdateFailed,
+                std::string("cannot write the resources of '") + target + "': " + SystemErrorText(GetLastError()));
+  std::printf("stampcfg: '%s' now carries %d string table blocks of language %04lX\n", target, count, langid);
+  return kOk;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 5 && std::strcmp(argv[1], "--strings") == 0) return StampStrings(argv[2], argv[3], argv[4]);
   bool allowUnverified = false;
   bool allowMalformed = false;
   for (; argc > 1; --argc, ++argv) {
@@ -101,6 +149,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr,
                  "usage: stampcfg [--allow-unverified] [--allow-malformed] <installer.exe> <config.ini>\n"
                  "                [<output.exe>]\n"
+                 "       stampcfg --strings <LANGID> <blocks.bin> <installer.exe>\n"
                  "Replaces the installer's configuration (resource INI %d) with the text of\n"
                  "<config.ini>. With <output.exe> the installer is copied there first and left\n"
                  "unchanged; without it the installer itself is changed. A WebFile, WebFile64 or\n"

@@ -1,0 +1,44 @@
+#include "download/dialog_texts.h"
+
+#include <iterator>
+
+#include "framework/ui_text.h"
+#include "res/resource.h"
+
+namespace {
+// The template's labels have no id of their own (-1 in the template, read back as 0xFFFF).
+constexpr int kNoId = 0xFFFF;
+}  // namespace
+
+void ShowTranslatedLabels(HWND dialog) {
+  if (!UiTranslated()) return;
+  SetWindowTextW(dialog, LoadUiString(IDS_UI_CAPTION).c_str());
+  SetDlgItemTextW(dialog, IDCANCEL, LoadUiString(IDS_UI_CANCEL).c_str());
+  // In template order: the time-left label, then the rate label.
+  const UINT labels[] = {IDS_UI_TIME_LEFT_LABEL, IDS_UI_RATE_LABEL};
+  size_t next = 0;
+  for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr && next < std::size(labels);
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    if ((GetDlgCtrlID(child) & 0xFFFF) == kNoId) SetWindowTextW(child, LoadUiString(labels[next++]).c_str());
+  }
+}
+
+std::string LoadUiTextUtf8(unsigned id) {
+  const std::wstring text = LoadUiString(id);
+  if (text.empty()) return std::string();
+  const int size =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string utf8(size > 0 ? static_cast<size_t>(size) : 0, '\0');
+  if (size > 0) {
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], size, nullptr, nullptr);
+  }
+  return utf8;
+}
+
+std::wstring FromUtf8(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(size > 0 ? static_cast<size_t>(size) : 0, L'\0');
+  if (size > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], size);
+  return wide;
+}
