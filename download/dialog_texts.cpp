@@ -26,8 +26,8 @@ void ShowTranslatedLabels(HWND dialog) {
 std::string LoadUiTextUtf8(unsigned id) {
   const std::wstring text = LoadUiString(id);
   if (text.empty()) return std::string();
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                       nullptr);
+  const int size =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
   std::string utf8(size > 0 ? static_cast<size_t>(size) : 0, '\0');
   if (size > 0) {
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], size, nullptr, nullptr);

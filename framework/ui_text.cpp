@@ -47,8 +47,8 @@ UINT StringBlock(UINT id) { return id / 16 + 1; }
 
 void SelectUiLanguage(HMODULE module, UINT probeId) {
   std::vector<LanguageId> available;
-  EnumResourceLanguagesW(module, kStringTable, MAKEINTRESOURCEW(StringBlock(probeId)),
-                         AddLanguage, reinterpret_cast<LONG_PTR>(&available));
+  EnumResourceLanguagesW(module, kStringTable, MAKEINTRESOURCEW(StringBlock(probeId)), AddLanguage,
+                         reinterpret_cast<LONG_PTR>(&available));
   shownLanguage = ChooseUiLanguage(PreferredLanguages(), available);
 }
 
@@ -66,8 +66,7 @@ std::string LanguageTag(LANGID language) {
 }
 
 std::wstring LoadTableString(HMODULE module, UINT id, LANGID language) {
-  const HRSRC found =
-      FindResourceExW(module, kStringTable, MAKEINTRESOURCEW(StringBlock(id)), language);
+  const HRSRC found = FindResourceExW(module, kStringTable, MAKEINTRESOURCEW(StringBlock(id)), language);
   const HGLOBAL loaded = found != nullptr ? LoadResource(module, found) : nullptr;
   const auto* block = loaded != nullptr ? static_cast<const WCHAR*>(LockResource(loaded)) : nullptr;
   if (block == nullptr) return std::wstring();

@@ -65,6 +65,31 @@ def shared(name, make):
             (folder / ".made").touch()
     return folder
 
+def ui_language_env(locale):
+    """Variables under which Wine gives a program `locale` ("ru_RU") as the user's UI language while
+    the ANSI code page stays 1252: Wine takes the one from LC_MESSAGES and the other from LC_CTYPE,
+    each only where the C library knows the locale, so both are compiled into a shared LOCPATH."""
+    def make(folder):
+        for name in ("en_US", locale):
+            subprocess.run(["localedef", "-i", name, "-f", "UTF-8", str(folder / (name + ".UTF-8"))],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            if not (folder / (name + ".UTF-8")).is_dir():
+                raise RuntimeError("localedef could not compile " + name)
+    folder = shared("locales-" + locale, make)
+    return {"LOCPATH": str(folder), "LC_ALL": "", "LANG": "en_US.UTF-8", "LC_CTYPE": "en_US.UTF-8",
+            "LC_MESSAGES": locale + ".UTF-8"}
+
+
+def language_texts(tag):
+    """The texts of res/lang/<tag>.txt by id name, escapes resolved."""
+    texts = {}
+    for line in (SOURCE_DIR / "res" / "lang" / (tag + ".txt")).read_text(encoding="utf-8").splitlines():
+        if line.startswith("IDS_"):
+            name, _, text = line.partition(" ")
+            texts[name] = re.sub(r"\\(.)", lambda m: "\n" if m[1] == "n" else m[1], text)
+    return texts
+
+
 INSTALL_LOG = "VornikInstallInfo.log"
 STATUS_FILE = "VornikLodestep.log"
 SESSION_MANAGER = r"HKLM\System\CurrentControlSet\Control\Session Manager"

@@ -1,18 +1,20 @@
 """The download under Wine against real servers: the typical run, progress, the "~" fallback,
 authentication, broken servers, cancel, silent mode and https."""
 import pathlib
+import re
 import shutil
 import tempfile
 import threading
 import time
 import unittest
 
-from harness import Installer, config_text, entries, section_dict
+from harness import INSTALL_LOG, STATUS_FILE as STATUS_FILE_NAME, Installer, config_text, entries, language_texts, section_dict, ui_language_env
 from installer_case import InstallerTestCase
 from servers import Auth, Nginx, Respond, ScriptedServer, ShortBody, make_certificate
 from wintools import make_package, payload_starts, trustcert, wait_for_starts
 
 CAPTION = "Quillmoor Internet Security"
+IDOK, IDCANCEL, IDC_FILE_LINE = 1, 2, 1002
 STATUS_FILE = "C:\\VornikLodestep.log"
 
 
@@ -226,6 +228,48 @@ class DownloadTest(InstallerTestCase):
         self.assertNotIn("Error", self.status())
         time.sleep(0.5)
         self.assertEqual(payload_starts(self.prefix), [])
+
+    def test_a_russian_user_reads_russian_under_code_page_1252_while_the_records_stay_english(self):
+        ru = language_texts("ru-RU")
+        env = ui_language_env("ru_RU")
+        find = {"exe": "setup.exe", "class_name": "#32770", "visible": True, "utf8": True}
+        gate = threading.Event()
+        self.addCleanup(gate.set)
+        with ScriptedServer({"/slow.exe": Paced(self.package.read_bytes() * 2, piece=300000, gate=gate)}, lifetime=60) as server:
+            self.configure(server.url("/slow.exe"))
+            process = self.installer.start(env=env)
+            self.wait_for_window(process, title=None)
+            title = re.escape(ru["IDS_PERCENT_TITLE"]).replace("%1", r"\d+").replace("%2", re.escape(CAPTION))
+            deadline = time.monotonic() + 15
+            while not re.fullmatch(title, self.gui.get_text(**find) or "") and time.monotonic() < deadline:
+                time.sleep(0.1)
+            self.assertRegex(self.gui.get_text(**find), "^" + title + "$")
+            controls = self.gui.list_controls(**find)
+            texts = {c.id: c.text for c in controls}
+            self.assertEqual((texts[IDCANCEL], texts[IDC_FILE_LINE]),
+                             (ru["IDS_UI_CANCEL"], ru["IDS_FILE_LINE"].replace("%1", CAPTION)))
+            self.assertEqual([c.text for c in controls if c.id in (-1, 0xFFFF)],
+                             [ru["IDS_UI_TIME_LEFT_LABEL"], ru["IDS_UI_RATE_LABEL"]])
+            self.assertTrue(self.gui.click(IDCANCEL, timeout=5, exe="setup.exe", class_name="#32770"))
+            gate.set()
+            self.finish(process)
+        # A refusal's box speaks Russian too; its entry and status key do not.
+        with Nginx(self.docroot) as server:
+            self.configure(server.url("/files/missing.exe"))
+            process = self.installer.start(env=env)
+            box = re.escape(ru["IDS_ERR_HTTP_STATUS"])
+            deadline = time.monotonic() + 20
+            while time.monotonic() < deadline and self.gui.get_text(**find) != ru["IDS_UI_CAPTION"]:
+                time.sleep(0.1)
+            self.assertEqual(self.gui.get_text(**find), ru["IDS_UI_CAPTION"])
+            self.assertTrue(any(re.fullmatch(box, c.text) for c in self.gui.list_controls(**find)))
+            self.assertTrue(self.gui.click(IDOK, timeout=5, exe="setup.exe", class_name="#32770"))
+            self.finish(process)
+        log, status = (self.prefix.drive_c / name for name in (INSTALL_LOG, STATUS_FILE_NAME))
+        self.assertEqual(self.log_texts("INFO").count("UI language: ru-RU"), 2, "one per run")
+        self.assertIn("Aborting transfer", self.log_texts("FLOW"))
+        self.assertEqual(self.status()["Error"], "Failed to receive a valid HTTP response from the server")
+        self.assertTrue(log.read_bytes().isascii() and status.read_bytes().isascii())
 
     def test_silent_mode_never_shows_a_window(self):
         body = (self.package.read_bytes() * 3)[:4000000]

@@ -6,7 +6,9 @@ import pefile
 
 from harness import BINARY_DIR
 
-SIZE_BUDGET = 144 * 1024
+# 194 KiB with every language of res/lang: the ten translated string tables take some 41 KiB, the
+# English display texts and the code that shows a translation some 8 more.
+SIZE_BUDGET = 200 * 1024
 # Known DLLs, and COMCTL32 (taken by the manifest from the side-by-side store): the loader never
 # takes these from the installer's folder. VERSION, WININET and WTSAPI32 are delay-loaded.
 SYSTEM_DLLS = {"advapi32.dll", "comctl32.dll", "gdi32.dll", "kernel32.dll", "msvcrt.dll", "ole32.dll",

@@ -195,7 +195,8 @@ class GuiBot:
     """guibot.exe in `prefix`. Filters, as keyword arguments of every call: title (exact),
     title_contains, class_name, pid (Windows process id), exe (image name), visible (True: only
     visible windows; a dialog exists hidden before it is shown, and a BM_CLICK that reaches it then
-    is lost, so wait for it with visible=True). Texts with line breaks come back with them escaped as \\r and \\n, except
+    is lost, so wait for it with visible=True), utf8 (True: texts read wide, as shown whatever the
+    code page). Texts with line breaks come back with them escaped as \\r and \\n, except
     from get_text."""
 
     EXE = TOOLS_DIR / "guibot.exe"
@@ -207,12 +208,16 @@ class GuiBot:
         """Runs one command; a CompletedProcess whose stdout and stderr are texts."""
         argv = [self.EXE, command] + list(args)
         for name, value in filters.items():
-            if name == "visible":
-                argv += ["--visible"] if value else []
+            if name in ("visible", "utf8"):
+                argv += ["--" + name] if value else []
             else:
                 argv += ["--" + name.replace("class_name", "class").replace("_", "-"), value]
         result = run_captured(self.prefix, argv, timeout=timeout)
-        result.stdout, result.stderr = _decode(result.stdout), _decode(result.stderr)
+        if filters.get("utf8"):
+            result.stdout = result.stdout.decode("utf-8", errors="replace").replace("\r\n", "\n")
+            result.stderr = _decode(result.stderr)
+        else:
+            result.stdout, result.stderr = _decode(result.stdout), _decode(result.stderr)
         return result
 
     def start(self, command, *args):

@@ -12,7 +12,7 @@
 //   guibot demo-dialog --title T               edits 1027, 1028, buttons OK 1, Cancel 2;
 //                                              prints "result=N user=... password=..."
 // Filters: --title T (exact), --title-contains T, --class C, --pid N (Windows process id),
-// --exe NAME (image file name, case-insensitive). A window line reads
+// --exe NAME (image file name, case-insensitive); --utf8 reads texts wide (see g_utf8). A window line reads
 //   hwnd=0x... pid=N exe=NAME visible=0|1 rect=L,T,R,B class=C title=T
 // and a control line
 //   id=N hwnd=0x... visible=0|1 enabled=0|1 class=C text=T
@@ -33,6 +33,9 @@ const int kFound = 0;
 const int kNotFound = 1;
 const int kUsage = 2;
 const UINT kAnswerTimeoutMs = 2000;
+// --utf8: titles and texts are read through the wide calls and printed as UTF-8, so that a text
+// outside the ANSI code page comes back as it is shown (title filters then compare UTF-8 too).
+bool g_utf8 = false;
 
 struct Options {
   std::string command;
@@ -53,6 +56,10 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     std::string name = argv[i];
     if (name == "--visible") {
       options.visibleOnly = true;
+      continue;
+    }
+    if (name == "--utf8") {
+      g_utf8 = true;
       continue;
     }
     if (i + 1 >= argc) return false;
@@ -84,6 +91,14 @@ bool ParseOptions(int argc, char** argv, Options& options) {
   return true;
 }
 
+// A wide text as UTF-8, for --utf8.
+std::string Utf8(const std::wstring& text) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string out(size > 0 ? size : 1, '\0');
+  if (size > 0) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], size, nullptr, nullptr);
+  return out.c_str();
+}
+
 std::string ClassOf(HWND wnd) {
   char buffer[256] = "";
   GetClassNameA(wnd, buffer, sizeof buffer);
@@ -93,6 +108,11 @@ std::string ClassOf(HWND wnd) {
 // A top-level window's title as the window manager keeps it: no message is sent, so a window
 // whose thread is busy or still starting cannot hold the search up.
 std::string TitleOf(HWND wnd) {
+  if (g_utf8) {
+    wchar_t wide[1024] = L"";
+    GetWindowTextW(wnd, wide, 1024);
+    return Utf8(wide);
+  }
   char buffer[1024] = "";
   GetWindowTextA(wnd, buffer, sizeof buffer);
   return buffer;
@@ -102,6 +122,13 @@ std::string TitleOf(HWND wnd) {
 // edit control's contents, which GetWindowTextA does not for a foreign window.
 std::string TextOf(HWND wnd) {
   DWORD_PTR length = 0;
+  if (g_utf8) {
+    if (!SendMessageTimeoutW(wnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kAnswerTimeoutMs, &length)) return "";
+    std::vector<wchar_t> wide(length + 1, L'\0');
+    SendMessageTimeoutW(wnd, WM_GETTEXT, wide.size(), reinterpret_cast<LPARAM>(wide.data()), SMTO_ABORTIFHUNG,
+                        kAnswerTimeoutMs, &length);
+    return Utf8(wide.data());
+  }
   if (!SendMessageTimeoutA(wnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kAnswerTimeoutMs, &length)) {
     char buffer[1024] = "";
     GetWindowTextA(wnd, buffer, sizeof buffer);
