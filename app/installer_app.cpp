@@ -51,7 +51,7 @@ void ShowAdminRequired(const std::string& caption) {
     ShowAdminRequiredMessage(WidenAnsi(caption).c_str(), LoadUiString(IDS_UI_ADMIN_REQUIRED).c_str(), IDI_ADMIN, 0,
                              UiLanguage());
   } else {
-    ShowAdminRequired(caption);
+    ShowAdminRequiredMessage(caption.c_str(), kAdminRequiredMessage, IDI_ADMIN, 0);
   }
 }
 }  // namespace

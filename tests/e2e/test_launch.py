@@ -4,7 +4,8 @@ import shutil
 import tempfile
 import unittest
 
-from harness import BINARY_DIR, STATUS_FILE, Installer, config_text, entries, section_dict, shell_calls
+from harness import (BINARY_DIR, STATUS_FILE, Installer, config_text, entries, language_texts, section_dict, shell_calls,
+                     ui_language_env)
 from installer_case import InstallerTestCase
 from wintools import TOOLS_DIR, make_package, payload_directories, payload_temp_dirs, wait_for_starts
 
@@ -145,22 +146,27 @@ class LaunchTest(InstallerTestCase):
         again = [("FLOW", "Not elevated: starting the installer again with administrator rights"),
                  ("ERROR", banner), ("ERROR", "Started again for administrator rights, but still not elevated"),
                  ("FLOW", banner), ("INFO", banner)]
-        for variant, silent, shell, logged in [
-                ("setup_not_admin.exe", False, [], []), ("setup_not_admin.exe", True, [], []),
-                ("setup_not_elevated.exe", True, [("runas", '/relaunched /qa 7.1 -ac "a b"')], again)]:
-            with self.subTest(variant=variant, silent=silent), tempfile.TemporaryFile() as trace:
+        # The Russian row: the same box in the user's language, under code page 1252.
+        russian = language_texts("ru-RU")["IDS_UI_ADMIN_REQUIRED"].replace("\n", "\\n")
+        for variant, silent, shell, logged, language in [
+                ("setup_not_admin.exe", False, [], [], None), ("setup_not_admin.exe", True, [], [], None),
+                ("setup_not_admin.exe", False, [], [("INFO", "UI language: ru-RU")], "ru_RU"),
+                ("setup_not_elevated.exe", True, [("runas", '/relaunched /qa 7.1 -ac "a b"')], again, None)]:
+            with self.subTest(variant=variant, silent=silent, language=language), tempfile.TemporaryFile() as trace:
                 self.prefix.reset_records()
                 status_path.write_bytes(previous)
                 installer = self.installer(1500000, source=BINARY_DIR / "tests" / "e2e" / "not_admin" / variant,
                                            **({"progressbar": "0"} if silent else {}))
                 process = installer.start(["/qa", "7.1", "-ac", "a b"], stderr=trace,
-                                          env={"WINEDEBUG": "trace+exec", "__COMPAT_LAYER": "RunAsInvoker"})
-                box = self.gui.wait_window(timeout=30, title=CAPTION, class_name="#32770", visible=True)
-                texts = [c.text for c in self.gui.list_controls(title=CAPTION, class_name="#32770") or []]
-                self.gui.click(1, title=CAPTION, class_name="#32770")
+                                          env={"WINEDEBUG": "trace+exec", "__COMPAT_LAYER": "RunAsInvoker",
+                                               **(ui_language_env(language) if language else {})})
+                find = {"title": CAPTION, "class_name": "#32770", "utf8": language is not None}
+                box = self.gui.wait_window(timeout=30, visible=True, **find)
+                texts = [c.text for c in self.gui.list_controls(**find) or []]
+                self.gui.click(1, **find)
                 process.wait(timeout=30)
                 self.assertIsNotNone(box, "the administrator-required message, whatever the UI setting")
-                self.assertIn(ADMIN_REQUIRED, texts)
+                self.assertIn(russian if language else ADMIN_REQUIRED, texts)
                 self.assertEqual(status_path.read_bytes(), previous, "the previous run's status stays")
                 trace.seek(0)
                 calls = shell_calls(trace.read().decode("utf-8", errors="replace"))
