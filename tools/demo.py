@@ -4,10 +4,12 @@ where they go), runs the installer with its dialog, and shows what the run left 
 installer asked of the shell beside what the started package received, the install log and the
 status file. A screenshot of the dialog mid-transfer goes to build/demo-download.png.
 
-  --docs-pictures   run it twice, at 100 % and at 200 % display scale, and write the screenshots
-                    to docs/demo-download.png and docs/demo-download-200.png (the README's pictures)
+  --docs-pictures   run it at 100 % and at 200 % display scale, then at 100 % for a user whose
+                    language is German and one whose language is Russian, and write the
+                    screenshots to docs/ (the README's pictures)
 """
 import argparse
+import re
 import hashlib
 import pathlib
 import subprocess
@@ -25,8 +27,11 @@ from wintools import GuiBot, clear_payload_starts, make_package, payload_starts 
 PORT = 18080  # the port of the shipped configuration's URLs
 PACKAGE_SIZE = 6 * 1048576
 SCREENSHOT = ROOT / "build" / "demo-download.png"
-# The prefix's display scale (logical pixels per inch) and where the screenshot at it goes.
-DOCS_PICTURES = [(96, ROOT / "docs" / "demo-download.png"), (192, ROOT / "docs" / "demo-download-200.png")]
+# The prefix's display scale (logical pixels per inch), the user's locale (Wine takes the user's UI
+# language from it) and where the screenshot goes.
+DOCS_PICTURES = [(96, None, ROOT / "docs" / "demo-download.png"), (192, None, ROOT / "docs" / "demo-download-200.png"),
+                 (96, "de_DE.UTF-8", ROOT / "docs" / "demo-download-de.png"),
+                 (96, "ru_RU.UTF-8", ROOT / "docs" / "demo-download-ru.png")]
 DESKTOP = r"HKCU\Control Panel\Desktop"
 # Given to the package through the configuration's "parameters" (the shipped one has none).
 PARAMETERS = "/s demo"
@@ -61,7 +66,7 @@ def show(title, path):
     print(path.read_bytes().decode("cp1252").replace("\r\n", "\n") if path.exists() else "(absent)")
 
 
-def run_installer(prefix, gui, shot_path):
+def run_installer(prefix, gui, shot_path, locale=None):
     """One download with the dialog, against a paced server; a screenshot at 40 % or more. Returns
     what the installer asked of the shell (harness.shell_calls)."""
     prefix.reset_records()
@@ -84,13 +89,18 @@ def run_installer(prefix, gui, shot_path):
             print(f"demo: running {prefix.windows_path(installer.path)} under Wine ({prefix.env['DISPLAY']})")
             SHELL_TRACE.parent.mkdir(parents=True, exist_ok=True)
             with open(SHELL_TRACE, "wb") as trace:
-                process = installer.start(env={"WINEDEBUG": "trace+exec"}, stderr=trace)
+                env = {"WINEDEBUG": "trace+exec", **({"LC_ALL": locale} if locale else {})}
+                process = installer.start(env=env, stderr=trace)
                 shot = False
                 while process.poll() is None:
+                    # The title's percentage, in whichever language the dialog shows ("40% completed",
+                    # "40 % abgeschlossen", "%40 tamamlandı").
+                    done = [int(m.group(1) or m.group(2)) for w in gui.list_windows(exe="setup.exe", visible=True,
+                                                                                     class_name="#32770")
+                            for m in [re.search(r"(\d+) ?%|%(\d+)", w.title)] if m]
                     windows = [w for w in gui.list_windows(exe="setup.exe", visible=True, class_name="#32770")
-                               if "completed" in w.title]
-                    if windows and not shot and windows[0].title.split("%")[0].strip().isdigit() \
-                            and int(windows[0].title.split("%")[0]) >= 40:
+                               if re.search(r"\d ?%|%\d", w.title)]
+                    if windows and not shot and done and done[0] >= 40:
                         screenshot(prefix.env["DISPLAY"], windows[0], shot_path)
                         print(f"demo: screenshot of \"{windows[0].title}\" saved to {shot_path.relative_to(ROOT)}")
                         shot = True
@@ -132,11 +142,11 @@ def main():
         calls = run_installer(prefix, gui, SCREENSHOT)
     else:
         try:
-            for dpi, path in DOCS_PICTURES:
+            for dpi, locale, path in DOCS_PICTURES:
                 prefix.wine(["reg", "add", DESKTOP, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f"],
                             check=True)
-                print(f"demo: display scale {dpi * 100 // 96} %")
-                calls = run_installer(prefix, gui, path)
+                print(f"demo: display scale {dpi * 100 // 96} %" + (f", locale {locale}" if locale else ""))
+                calls = run_installer(prefix, gui, path, locale)
         finally:
             prefix.wine(["reg", "delete", DESKTOP, "/v", "LogPixels", "/f"])
 

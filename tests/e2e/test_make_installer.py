@@ -138,15 +138,20 @@ class MakeInstallerTest(InstallerTestCase):
             (pinned, ["--installer", self.signed_setup], "is already signed: stamping would break its signature"),
         ]] + [(pinned, [], "exists (replace it with --force)", existing),
                (pinned, [], "others can write to", shared / NAME)]
-        # A vendor's language file with an id left out, and one whose placeholder moved off its text.
-        shipped = (SOURCE_DIR / "res" / "lang" / "ru-RU.txt").read_text(encoding="utf-8").splitlines(keepends=True)
-        missing, swapped = self.docroot / "missing.txt", self.docroot / "swapped.txt"
-        missing.write_text("".join(l for l in shipped if not l.startswith("IDS_UI_CANCEL ")), encoding="utf-8")
-        swapped.write_text("".join(l.replace("%2", "%1") if l.startswith("IDS_RETRY_SERVER ") else l for l in shipped),
-                           encoding="utf-8")
-        cases += [(pinned, ["--language", missing], "missing id IDS_UI_CANCEL", None),
-                  (pinned, ["--language", swapped], "IDS_RETRY_SERVER: placeholders %1 %1 differ from the English "
-                   "text's %1 %2", None)]
+        # A vendor's language file, the shipped Russian one changed: what the build refuses, make-installer
+        # refuses, naming the line and the id.
+        shipped = (SOURCE_DIR / "res" / "lang" / "ru-RU.txt").read_bytes()
+        for name, data, message in [
+            ("missing", shipped.replace(b"\nIDS_UI_CANCEL ", b"\n# IDS_UI_CANCEL "), "missing id IDS_UI_CANCEL"),
+            ("placeholder", shipped.replace("попытка %2".encode(), "попытка %1".encode(), 1),
+             "IDS_RETRY_CONNECTION: placeholders %1 %1 differ from the English text's %1 %2"),
+            ("unknown", shipped + b"IDS_UI_CANCELL x\n", "unknown id IDS_UI_CANCELL"),
+            ("repeated", shipped + b"IDS_UI_CANCEL x\n", "IDS_UI_CANCEL repeated (first on line"),
+            ("header", shipped.replace(b"language ru-RU 0x0419", b"language ru-RU 0419"), 'the first line must be'),
+            ("bytes", shipped.replace("Отмена".encode(), b"\xce\xf2\xec\xe5\xed\xe0"), "not valid UTF-8"),
+        ]:
+            (self.docroot / f"{name}.txt").write_bytes(data)
+            cases.append((pinned, ["--language", self.docroot / f"{name}.txt"], message, None))
         for config, args, message, output in cases:
             with self.subTest(message):
                 existing.write_bytes(b"kept")

@@ -94,6 +94,30 @@ class ShippedInstallerTest(unittest.TestCase):
                     time = datetime.datetime.strptime(time, "%b %d %H:%M:%S %Y GMT")
                     self.assertTrue(self.before <= time <= self.after, f"{time} not in [{self.before}, {self.after}]")
 
+    def test_a_vendors_languages_are_stamped_reproducibly_and_verify_names_a_changed_one(self):
+        shipped = (SOURCE_DIR / "res" / "lang" / "de-DE.txt").read_text(encoding="utf-8")
+        german, dutch = self.dir / "de-DE.txt", self.dir / "nl-NL.txt"
+        shipped = shipped.replace("IDS_UI_CANCEL Abbrechen", "IDS_UI_CANCEL Stopp")
+        german.write_text(shipped, encoding="utf-8")
+        dutch.write_text(shipped.replace("language de-DE 0x0407", "language nl-NL 0x0413"), encoding="utf-8")
+        languages = ["--language", dutch, "--language", german]
+        made = [self.make_installer(self.config, self.dir / f"languages-{n}.exe", "--allow-unverified", *languages)
+                for n in (1, 2)]
+        self.assertEqual([m.returncode for m in made], [0, 0], made[0].stderr)
+        first, second = (self.dir / f"languages-{n}.exe" for n in (1, 2))
+        self.assertEqual(first.read_bytes(), second.read_bytes(), "the same inputs give the same bytes")
+        self.assertRegex(made[0].stdout, rf"\n  language   de-DE \(0x0407\) adds \d+ bytes of text \[{german}\]\n")
+        self.assertRegex(made[0].stdout, rf"\n  language   nl-NL \(0x0413\) adds \d+ bytes of text \[{dutch}\]\n")
+        self.assertTrue("Stopp".encode("utf-16-le") in first.read_bytes(), "the new text is there")
+        self.assertFalse("Abbrechen".encode("utf-16-le") in first.read_bytes(), "the replaced text is gone")
+        for given, code, words in [(languages, 0, "was built from"),
+                                   (["--language", german], 3, "translation's string table (strings 96-111, language 0x0413)"),
+                                   (["--language", dutch], 3, "the de-DE translation's string table")]:
+            with self.subTest(given=[str(g) for g in given[1::2]]):
+                result = self.make_installer("--verify", first, "--config", self.config, "--allow-unsigned", *given)
+                self.assertEqual(result.returncode, code, result.stdout + result.stderr)
+                self.assertIn(words, result.stdout)
+
     def test_what_cannot_be_checked_is_refused_with_its_reason(self):
         cases = [(self.config, "is not a Windows executable"),
                  (STATE_DIR / "prefix32/drive_c/windows/system32/notepad.exe",
