@@ -24,7 +24,8 @@ void ShowTranslatedLabels(HWND dialog) {
 }
 
 std::string LoadUiTextUtf8(unsigned id) {
-  const std::wstring text = LoadUiString(id);
+  // The pattern itself: the time-left and rate lines put their numbers into its "%1" and "%2".
+  const std::wstring text = LoadUiPattern(id);
   if (text.empty()) return std::string();
   const int size =
       WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);

@@ -91,10 +91,14 @@ std::wstring LoadUiString(UINT id, const char* arg1, const char* arg2) {
                       arg2 != nullptr ? WidenAnsi(arg2) : std::wstring());
 }
 
-std::wstring LoadUiString(UINT id, const std::wstring& arg1, const std::wstring& arg2) {
+std::wstring LoadUiPattern(UINT id) {
   std::wstring pattern = LoadTableString(AfxGetInstanceHandle(), id, shownLanguage);
   if (pattern.empty()) pattern = LoadTableString(AfxGetInstanceHandle(), id, kEnglishLanguage);
-  return FormatPlaceholders(pattern, arg1.c_str(), arg2.c_str());
+  return pattern;
+}
+
+std::wstring LoadUiString(UINT id, const std::wstring& arg1, const std::wstring& arg2) {
+  return FormatPlaceholders(LoadUiPattern(id), arg1.c_str(), arg2.c_str());
 }
 
 std::wstring ShownText(UINT id, const char* arg1, const char* arg2) {

@@ -18,8 +18,10 @@ std::string LanguageTag(LANGID language);
 
 // String `id` of `module`'s table in exactly `language`, as stored; "" when that table lacks it.
 std::wstring LoadTableString(HMODULE module, UINT id, LANGID language);
-// String `id` in the language shown (its English text where the translation lacks it), "%1" and
-// "%2" replaced by the ANSI arguments.
+// String `id` in the language shown (its English text where the translation lacks it), as stored:
+// its "%1" and "%2" left for the caller.
+std::wstring LoadUiPattern(UINT id);
+// The same with "%1" and "%2" replaced by the ANSI arguments.
 std::wstring LoadUiString(UINT id, const char* arg1 = nullptr, const char* arg2 = nullptr);
 // The same with wide arguments, for a text made of translated parts.
 std::wstring LoadUiString(UINT id, const std::wstring& arg1, const std::wstring& arg2 = std::wstring());

@@ -14,7 +14,7 @@ from servers import Auth, Nginx, Respond, ScriptedServer, ShortBody, make_certif
 from wintools import make_package, payload_starts, trustcert, wait_for_starts
 
 CAPTION = "Quillmoor Internet Security"
-IDOK, IDCANCEL, IDC_FILE_LINE = 1, 2, 1002
+IDOK, IDCANCEL, IDC_FILE_LINE, IDC_TIME_LEFT, IDC_RATE = 1, 2, 1002, 1004, 1005
 STATUS_FILE = "C:\\VornikLodestep.log"
 
 
@@ -233,9 +233,9 @@ class DownloadTest(InstallerTestCase):
         ru = language_texts("ru-RU")
         env = ui_language_env("ru_RU")
         find = {"exe": "setup.exe", "class_name": "#32770", "visible": True, "utf8": True}
-        gate = threading.Event()
-        self.addCleanup(gate.set)
-        with ScriptedServer({"/slow.exe": Paced(self.package.read_bytes() * 2, piece=300000, gate=gate)}, lifetime=60) as server:
+        # Slow enough for the rate and time-left lines to show (after a second) before the cancel.
+        with ScriptedServer({"/slow.exe": Paced(self.package.read_bytes() * 2, piece=100000, interval=0.3)},
+                            lifetime=60) as server:
             self.configure(server.url("/slow.exe"))
             process = self.installer.start(env=env)
             self.wait_for_window(process, title=None)
@@ -250,8 +250,14 @@ class DownloadTest(InstallerTestCase):
                              (ru["IDS_UI_CANCEL"], ru["IDS_FILE_LINE"].replace("%1", CAPTION)))
             self.assertEqual([c.text for c in controls if c.id in (-1, 0xFFFF)],
                              [ru["IDS_UI_TIME_LEFT_LABEL"], ru["IDS_UI_RATE_LABEL"]])
+            # The translated rate and time-left lines keep their numbers.
+            deadline = time.monotonic() + 5
+            while not re.search(r"\d", texts.get(IDC_RATE) or "") and time.monotonic() < deadline:
+                time.sleep(0.2)
+                texts = {c.id: c.text for c in self.gui.list_controls(**find)}
+            self.assertRegex(texts[IDC_RATE], r"\d")
+            self.assertRegex(texts[IDC_TIME_LEFT], r"\d")
             self.assertTrue(self.gui.click(IDCANCEL, timeout=5, exe="setup.exe", class_name="#32770"))
-            gate.set()
             self.finish(process)
         # A refusal's box speaks Russian too; its entry and status key do not.
         with Nginx(self.docroot) as server:
