@@ -25,21 +25,7 @@ void ShowTranslatedLabels(HWND dialog) {
 
 std::string LoadUiTextUtf8(unsigned id) {
   // The pattern itself: the time-left and rate lines put their numbers into its "%1" and "%2".
-  const std::wstring text = LoadUiPattern(id);
-  if (text.empty()) return std::string();
-  const int size =
-      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string utf8(size > 0 ? static_cast<size_t>(size) : 0, '\0');
-  if (size > 0) {
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], size, nullptr, nullptr);
-  }
-  return utf8;
+  return Narrow(LoadUiPattern(id), CP_UTF8);
 }
 
-std::wstring FromUtf8(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(size > 0 ? static_cast<size_t>(size) : 0, L'\0');
-  if (size > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], size);
-  return wide;
-}
+std::wstring FromUtf8(const std::string& text) { return Widen(text, CP_UTF8); }

@@ -8,15 +8,7 @@
 std::string LoadResString(UINT id) {
   // By its language, not the thread's: with translations in the module, LoadStringA would pick the
   // user's, and these texts are logged and recorded.
-  const std::wstring text = LoadTableString(AfxGetInstanceHandle(), id, kEnglishLanguage);
-  if (text.empty()) return std::string();
-  const int length =
-      WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string narrow(length > 0 ? static_cast<size_t>(length) : 0, '\0');
-  if (length > 0) {
-    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &narrow[0], length, nullptr, nullptr);
-  }
-  return narrow;
+  return Narrow(LoadTableString(AfxGetInstanceHandle(), id, kEnglishLanguage), CP_ACP);
 }
 
 void AfxFormatString1(std::string& out, UINT id, const char* arg1) {

@@ -78,12 +78,23 @@ std::wstring LoadTableString(HMODULE module, UINT id, LANGID language) {
   return std::wstring(block + at + 1, block[at]);
 }
 
-std::wstring WidenAnsi(const std::string& text) {
+std::wstring Widen(const std::string& text, UINT codePage) {
   if (text.empty()) return std::wstring();
-  const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  const int length = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(length > 0 ? static_cast<size_t>(length) : 0, L'\0');
-  if (length > 0) MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+  if (length > 0) MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
   return wide;
+}
+
+std::string Narrow(const std::wstring& text, UINT codePage) {
+  if (text.empty()) return std::string();
+  const int length =
+      WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string narrow(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+  if (length > 0) {
+    WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), &narrow[0], length, nullptr, nullptr);
+  }
+  return narrow;
 }
 
 std::wstring LoadUiString(UINT id, const char* arg1, const char* arg2) {

@@ -30,5 +30,8 @@ std::wstring ShownText(UINT id, const char* arg1 = nullptr, const char* arg2 = n
 // Sets `window`'s text: `shown` through the wide API when a translation gave one, else `english` as
 // it always was.
 void SetShownText(HWND window, const std::string& english, const std::wstring& shown);
+// `text` in `codePage` (CP_ACP, CP_UTF8) as UTF-16, and back.
+std::wstring Widen(const std::string& text, UINT codePage);
+std::string Narrow(const std::wstring& text, UINT codePage);
 // An ANSI text as the user's code page reads it.
-std::wstring WidenAnsi(const std::string& text);
+inline std::wstring WidenAnsi(const std::string& text) { return Widen(text, CP_ACP); }
