@@ -213,7 +213,7 @@ bool CInstallerApp::StartElevatedAgain(DWORD& error) {
     return false;
   }
   // A "RunAsInvoker" layer passed on would start the copy without elevation again.
-  SetEnvironmentVariableA("__COMPAT_LAYER", nullptr);
+  const ChildEnvironment environment((std::string()));
   SetEnvironmentVariableA(kRelaunchVariable, "1");
   if (!ShellExecuteExA(&start.info)) {
     error = GetLastError();
