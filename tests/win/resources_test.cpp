@@ -12,7 +12,6 @@
 #include <cstring>
 #include <map>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "framework/handle.h"
@@ -874,47 +873,38 @@ TEST_F(SetupResources, ManifestAsksForAdministratorAndCommonControls6) {
 // The set as a whole
 
 TEST_F(SetupResources, HoldsExactlyTheProductsResourcesAllInUsEnglish) {
-  // setup.exe with the languages it was built with (none by default: make-installer adds them),
-  // setup_languages.exe with every shipped one; the rest alike.
-  const std::pair<const char*, size_t> programs[] = {{SETUP_EXE_PATH, SETUP_LANGUAGE_COUNT},
-                                                     {SETUP_LANGUAGES_EXE_PATH, SHIPPED_LANGUAGE_COUNT}};
-  for (const auto& [path, languages] : programs) {
-    SCOPED_TRACE(path);
-    UniqueModule program = LoadForResources(path);
-    ASSERT_TRUE(program);
-    std::vector<std::string> found;
-    std::map<WORD, std::vector<std::string>> translations;  // string table blocks by LANGID
-    int icon_images = 0;
-    for (const ResourceEntry& e : ListResources(program.get())) {
-      if (e.type == "#6" && e.language != MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)) {
-        translations[e.language].push_back(e.name);
-        continue;
-      }
-      EXPECT_EQ(e.language, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)) << e.type << " " << e.name;
-      if (e.type == "#3")
-        ++icon_images;  // RT_ICON images are numbered by the resource compiler
-      else
-        found.push_back(e.type + " " + e.name);
+  std::vector<std::string> found;
+  std::map<WORD, std::vector<std::string>> translations;  // string table blocks by LANGID
+  int icon_images = 0;
+  for (const ResourceEntry& e : ListResources(setup())) {
+    if (e.type == "#6" && e.language != MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)) {
+      translations[e.language].push_back(e.name);
+      continue;
     }
-    std::sort(found.begin(), found.end());
-    const std::vector<std::string> expected = {
-        "#14 #137",  // RT_GROUP_ICON
-        "#14 #149",
-        "#16 #1",   // RT_VERSION
-        "#24 #1",   // RT_MANIFEST
-        "#5 #124",  // RT_DIALOG
-        "#6 #11",   // RT_STRING blocks: ids 160-175, 96-111, 112-127, 128-143
-        "#6 #7",    "#6 #8", "#6 #9", "AVI #126", "INI #135",
-    };
-    EXPECT_EQ(found, expected);
-    EXPECT_EQ(translations.size(), languages);
-    // A translation (res/lang) has every block of the English table and nothing else.
-    for (auto& t : translations) {
-      std::sort(t.second.begin(), t.second.end());
-      EXPECT_EQ(t.second, std::vector<std::string>({"#11", "#7", "#8", "#9"})) << "language 0x" << std::hex << t.first;
-    }
-    EXPECT_EQ(icon_images, 12);
+    EXPECT_EQ(e.language, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)) << e.type << " " << e.name;
+    if (e.type == "#3")
+      ++icon_images;  // RT_ICON images are numbered by the resource compiler
+    else
+      found.push_back(e.type + " " + e.name);
   }
+  std::sort(found.begin(), found.end());
+  const std::vector<std::string> expected = {
+      "#14 #137",  // RT_GROUP_ICON
+      "#14 #149",
+      "#16 #1",   // RT_VERSION
+      "#24 #1",   // RT_MANIFEST
+      "#5 #124",  // RT_DIALOG
+      "#6 #11",   // RT_STRING blocks: ids 160-175, 96-111, 112-127, 128-143
+      "#6 #7",    "#6 #8", "#6 #9", "AVI #126", "INI #135",
+  };
+  EXPECT_EQ(found, expected);
+  EXPECT_EQ(translations.size(), SETUP_LANGUAGE_COUNT) << "English only, unless SETUP_LANGUAGES compiled some in";
+  // A translation (res/lang) has every block of the English table and nothing else.
+  for (auto& t : translations) {
+    std::sort(t.second.begin(), t.second.end());
+    EXPECT_EQ(t.second, std::vector<std::string>({"#11", "#7", "#8", "#9"})) << "language 0x" << std::hex << t.first;
+  }
+  EXPECT_EQ(icon_images, 12);
 }
 
 }  // namespace
