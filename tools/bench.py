@@ -35,10 +35,11 @@ ONLY_FLAKY = os.environ.get("BENCH_ONLY") == "flaky"
 
 def main():
     began = time.monotonic()
-    setup = BINARY_DIR / "setup.exe"
-    if not setup.exists():
-        print(f"bench: no installer at {setup}", file=sys.stderr)
-        return 1
+    setup, languages = BINARY_DIR / "setup.exe", BINARY_DIR / "setup_languages.exe"
+    for program in (setup, languages):
+        if not program.exists():
+            print(f"bench: no installer at {program}", file=sys.stderr)
+            return 1
     info = machine(SOURCE_DIR)
     info["date"] = datetime.datetime.now().astimezone().strftime("%Y-%m-%d %H:%M %Z")
     build_dir = os.environ.get("SETUP_BUILD_DIR", str(SOURCE_DIR / "build"))
@@ -46,6 +47,7 @@ def main():
         f"SETUP_BUILD_DIR={build_dir} tools/bench"
     load_before = load_average()
     size, sections = setup.stat().st_size, pe_sections(setup)
+    sizes = {"size": size, "languages_size": languages.stat().st_size}
     docroot = pathlib.Path(tempfile.mkdtemp(prefix="bench-docroot-"))
     world = None
     prefix = Prefix()
@@ -57,7 +59,7 @@ def main():
             world = World(server, docroot)
             bench = Bench(world, began)
             bench.run(only_flaky=ONLY_FLAKY)
-        text = flaky_report(bench) if ONLY_FLAKY else report(bench, info, size, sections, load_before,
+        text = flaky_report(bench) if ONLY_FLAKY else report(bench, info, sizes, sections, load_before,
                                                              load_average())
     finally:
         if world:

@@ -20,7 +20,7 @@ import time
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 
-from harness import INSTALL_LOG, STATUS_FILE, Installer, Prefix, shell_calls  # noqa: E402
+from harness import BINARY_DIR, INSTALL_LOG, LANGUAGES_INSTALLER, STATUS_FILE, Installer, Prefix, shell_calls  # noqa: E402
 from servers import ScriptedServer  # noqa: E402
 from wintools import GuiBot, clear_payload_starts, make_package, payload_starts  # noqa: E402
 
@@ -76,7 +76,8 @@ def run_installer(prefix, gui, shot_path, locale=None):
         package = make_package(pathlib.Path(work) / "package.exe", PACKAGE_SIZE).read_bytes()
         routes = {"/files/setup64.exe": Paced(package), "/files/setup32.exe": Paced(package)}
         with ScriptedServer(routes, port=PORT, lifetime=120) as server:
-            installer = Installer(prefix, directory="Downloads")
+            # setup.exe speaks English; for another locale, the same build with every shipped language.
+            installer = Installer(prefix, directory="Downloads", source=BINARY_DIR / LANGUAGES_INSTALLER if locale else None)
             # The shipped configuration's locations, each pinned to the package it fetches; stampcfg
             # would refuse them unpinned.
             sha256 = hashlib.sha256(package).hexdigest()

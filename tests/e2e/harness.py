@@ -95,6 +95,9 @@ STATUS_FILE = "VornikLodestep.log"
 SESSION_MANAGER = r"HKLM\System\CurrentControlSet\Control\Session Manager"
 WORK_FOLDER_ENTRY = "Working folder: "  # the FLOW entry that names the run's working folder
 TARGET_NAME = "~setup.exe"  # the download's name in the working folder, for an installer named setup.exe
+# setup.exe speaks English; this one, in BINARY_DIR, is its code with every shipped language (res/lang)
+# compiled in: the tables make-installer stamps into a vendor's installer by default.
+LANGUAGES_INSTALLER = "setup_languages.exe"
 
 
 def _read_env_file():

@@ -8,7 +8,8 @@ import threading
 import time
 import unittest
 
-from harness import INSTALL_LOG, STATUS_FILE as STATUS_FILE_NAME, Installer, config_text, entries, language_texts, section_dict, ui_language_env
+from harness import (BINARY_DIR, INSTALL_LOG, LANGUAGES_INSTALLER, STATUS_FILE as STATUS_FILE_NAME, Installer, config_text,
+                     entries, language_texts, section_dict, ui_language_env)
 from installer_case import InstallerTestCase
 from servers import Auth, Nginx, Respond, ScriptedServer, ShortBody, make_certificate
 from wintools import make_package, payload_starts, trustcert, wait_for_starts
@@ -232,6 +233,8 @@ class DownloadTest(InstallerTestCase):
     def test_a_russian_user_reads_russian_under_code_page_1252_while_the_records_stay_english(self):
         ru = language_texts("ru-RU")
         env = ui_language_env("ru_RU")
+        self.installer = Installer(self.prefix, source=BINARY_DIR / LANGUAGES_INSTALLER)
+        self.addCleanup(self.installer.remove)
         find = {"exe": "setup.exe", "class_name": "#32770", "visible": True, "utf8": True}
         # Slow enough for the rate and time-left lines to show (after a second) before the cancel.
         with ScriptedServer({"/slow.exe": Paced(self.package.read_bytes() * 2, piece=100000, interval=0.3)},

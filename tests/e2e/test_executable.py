@@ -6,9 +6,9 @@ import pefile
 
 from harness import BINARY_DIR
 
-# 194 KiB with every language of res/lang: the ten translated string tables take some 41 KiB, the
-# English display texts and the code that shows a translation some 8 more.
-SIZE_BUDGET = 200 * 1024
+# The target is 128 KiB (131072 bytes), the lead sets it when the code gets there. setup.exe is
+# English only (make-installer adds the languages) and 153 KiB today; this is the limit it holds now.
+SIZE_BUDGET = 160 * 1024
 # Known DLLs, and COMCTL32 (taken by the manifest from the side-by-side store): the loader never
 # takes these from the installer's folder. VERSION, WININET and WTSAPI32 are delay-loaded.
 SYSTEM_DLLS = {"advapi32.dll", "comctl32.dll", "gdi32.dll", "kernel32.dll", "msvcrt.dll", "ole32.dll",

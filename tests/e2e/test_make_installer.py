@@ -1,6 +1,7 @@
 """tools/make-installer: an installer it configures and signs with a certificate under a root the
-prefix trusts passes the platform's trust verification and runs as usual; each bad input is
-refused with its reason, and nothing is left at the output name."""
+prefix trusts passes the platform's trust verification and runs as usual; it carries the shipped
+languages chosen (all by default); each bad input is refused with its reason, and nothing is left at
+the output name."""
 import hashlib
 import os
 import shutil
@@ -9,7 +10,9 @@ import subprocess
 import sys
 import unittest
 
-from harness import BINARY_DIR, SOURCE_DIR, Installer, config_text
+import pefile
+
+from harness import BINARY_DIR, LANGUAGES_INSTALLER, SOURCE_DIR, Installer, config_text
 from installer_case import InstallerTestCase
 from test_verify import SIGNER, _run, make_signing_material, sha256, sign
 from wintools import TOOLS_DIR, clear_payload_starts, make_package, run_captured, wait_for_starts
@@ -18,6 +21,14 @@ MAKE_INSTALLER = SOURCE_DIR / "tools" / "make-installer"
 NAME = "quillmoor-setup.exe"
 P12_PASSWORD = "p12 secret"
 PEM_PASSWORD = "pem secret"
+
+
+def translations(path):
+    """{(string table block, LANGID): bytes} of every string table but the English one."""
+    pe = pefile.PE(str(path))
+    return {(block.id, language.id): pe.get_data(language.data.struct.OffsetToData, language.data.struct.Size)
+            for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries if kind.id == pefile.RESOURCE_TYPE["RT_STRING"]
+            for block in kind.directory.entries for language in block.directory.entries if language.id != 0x0409}
 
 
 class MakeInstallerTest(InstallerTestCase):
@@ -69,16 +80,19 @@ class MakeInstallerTest(InstallerTestCase):
                               capture_output=True, text=True, env=env, timeout=600)
 
     def test_a_signed_installer_passes_trust_verification_and_runs_as_usual(self):
+        # Every shipped language by default, the tables setup_languages.exe has; none when told so,
+        # and that installer verifies with the same choice.
+        shipped = sorted(p.stem for p in (SOURCE_DIR / "res" / "lang").glob("*.txt"))
         cases = [
             ("PKCS#12, password from the environment", ["--cert", self.p12, "--password-env", "P12_PASSWORD"], {},
-             f"0x00000000 {SIGNER}"),
+             f"0x00000000 {SIGNER}", shipped),
             ("PEM and an encrypted key, password from a file, replacing the last output",
              ["--cert", self.chain, "--key", self.encrypted, "--password-file", self.password_file, "--force"], {},
-             f"0x00000000 {SIGNER}"),
-            ("unsigned and unpinned, when told so", ["--allow-unverified", "--force"], {"WebFile64Sha256": ""},
-             "0x800B0100 "),
+             f"0x00000000 {SIGNER}", shipped),
+            ("unsigned and unpinned, when told so, in English only",
+             ["--allow-unverified", "--force", "--languages", "none"], {"WebFile64Sha256": ""}, "0x800B0100 ", []),
         ]
-        for what, args, keys, trust in cases:
+        for what, args, keys, trust, languages in cases:
             with self.subTest(what):
                 result = self.make(config_text(**{**self.pinned, **keys}), "--ca", self.root, *args)
                 self.assertEqual(result.returncode, 0, result.stderr)
@@ -96,9 +110,17 @@ class MakeInstallerTest(InstallerTestCase):
                     "  WebFile    (not set: nothing is installed on 32-bit Windows)",
                     f"  WebFile64  {self.url} [http; "
                     + (f"SHA-256 {sha256(self.package)}]" if signed else "NOT PINNED (--allow-unverified)]")])
-                built = sorted(p.stem for p in (SOURCE_DIR / "res" / "lang").glob("*.txt"))
-                self.assertEqual([line.split()[1] for line in summary[8:]], built)
-                self.assertTrue(all(line.endswith("[as built]") for line in summary[8:]), summary[8:])
+                lines = summary[8:]
+                if languages:
+                    self.assertRegex(lines.pop(), r"^  languages  add \d+ bytes to the file \(\d+ without them, unsigned\)$")
+                self.assertEqual([(line.split()[1], line.split()[-1]) for line in lines],
+                                 [(tag, f"[{SOURCE_DIR / 'res' / 'lang' / tag}.txt]") for tag in languages])
+                self.assertEqual(translations(output), translations(BINARY_DIR / LANGUAGES_INSTALLER) if languages else {})
+                if not languages:
+                    verified = subprocess.run([sys.executable, MAKE_INSTALLER, "--verify", output, "--config",
+                                               self.docroot / "config.ini", "--allow-unsigned", "--languages", "none"],
+                                              capture_output=True, text=True, timeout=600)
+                    self.assertEqual(verified.returncode, 0, verified.stdout + verified.stderr)
                 self.assertEqual(os.listdir(self.out), [NAME], "nothing else is left beside it")
                 verified = run_captured(self.prefix, [TOOLS_DIR / "trustcert.exe", "verify", self.prefix.windows_path(output)])
                 self.assertEqual(verified.stdout.decode().strip(), trust.strip())
@@ -136,6 +158,8 @@ class MakeInstallerTest(InstallerTestCase):
             (pinned, ["--cert", self.root.parent / "tls.crt", "--key", self.root.parent / "tls.key"],
              "cannot sign code: its extended key usage lacks codeSigning"),
             (pinned, ["--installer", self.signed_setup], "is already signed: stamping would break its signature"),
+            (pinned, ["--languages", "de-DE,nl-NL"], "--languages names 'nl-NL', which res/lang has no file of"),
+            (pinned, ["--installer", BINARY_DIR / LANGUAGES_INSTALLER], "carries translations compiled in (0x0407, "),
         ]] + [(pinned, [], "exists (replace it with --force)", existing),
                (pinned, [], "others can write to", shared / NAME)]
         # A vendor's language file, the shipped Russian one changed: what the build refuses, make-installer

@@ -1,7 +1,8 @@
 // The download dialog and the tray's icon at the display's scale, built from setup.exe's own
 // resources. e2e.test_scale runs these at 96, 120, 144 and 192 DPI (the prefix's LogPixels, with
 // SETUP_EXPECTED_DPI naming it); in this suite they run at the prefix's own scale. The dialog is laid
-// out once per language of the executable's string tables, so one run covers every translation.
+// out once per language of the executable's string tables, so one run covers every translation:
+// setup_languages.exe's, setup.exe's resources with every shipped language.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -34,12 +35,12 @@ int ScreenDpi() {
 class AtTheDisplayScale : public ::testing::Test {
 protected:
   void SetUp() override {
-    ASSERT_TRUE(setup_) << SETUP_EXE_PATH;
+    ASSERT_TRUE(setup_) << SETUP_LANGUAGES_EXE_PATH;
     if (const char* expected = std::getenv("SETUP_EXPECTED_DPI")) {
       ASSERT_EQ(ScreenDpi(), std::atoi(expected));
     }
   }
-  UniqueModule setup_ = resource_view::LoadForResources(SETUP_EXE_PATH);
+  UniqueModule setup_ = resource_view::LoadForResources(SETUP_LANGUAGES_EXE_PATH);
 };
 
 TEST_F(AtTheDisplayScale, TrayIconIsTheImageDrawnForTheSmallIconSize) {
@@ -101,7 +102,7 @@ TEST_F(AtTheDisplayScale, DialogTextsFitTheirControlsAndNoTwoControlsOverlap) {
   std::vector<WORD> languages;
   EnumResourceLanguagesW(setup_.get(), reinterpret_cast<LPCWSTR>(RT_STRING), MAKEINTRESOURCEW(IDS_UI_CAPTION / 16 + 1),
                          AddLanguage, reinterpret_cast<LONG_PTR>(&languages));
-  ASSERT_FALSE(languages.empty());
+  ASSERT_EQ(languages.size(), 1u + SHIPPED_LANGUAGE_COUNT) << "English and every shipped language";
   INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_ANIMATE_CLASS | ICC_PROGRESS_CLASS};
   ASSERT_TRUE(InitCommonControlsEx(&classes));
   for (const WORD language : languages) {

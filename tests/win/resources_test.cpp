@@ -898,6 +898,7 @@ TEST_F(SetupResources, HoldsExactlyTheProductsResourcesAllInUsEnglish) {
       "#6 #7",    "#6 #8", "#6 #9", "AVI #126", "INI #135",
   };
   EXPECT_EQ(found, expected);
+  EXPECT_EQ(translations.size(), SETUP_LANGUAGE_COUNT) << "English only, unless SETUP_LANGUAGES compiled some in";
   // A translation (res/lang) has every block of the English table and nothing else.
   for (auto& t : translations) {
     std::sort(t.second.begin(), t.second.end());

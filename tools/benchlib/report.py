@@ -23,8 +23,10 @@ RELAY_FIGURES = [("title_updates", "dialog title set to \"N% completed - ...\"")
 STARTUP_FIGURES = [("target_after", "to the \"Target: \" entry"), ("visible_after", "to the dialog viewable")]
 
 
-def report(bench, info, size, sections, load_before, load_after):
-    """The document: info is machine() with "date" and "command"; size and sections of setup.exe."""
+def report(bench, info, sizes, sections, load_before, load_after):
+    """The document: info is machine() with "date" and "command"; sizes {"size": of setup.exe,
+    "languages_size": of setup_languages.exe} and the sections of setup.exe."""
+    size, languages_size = sizes["size"], sizes["languages_size"]
     rows = {name: figures(runs) for name, runs in bench.results.items()}
     timed = {SMALL: bench.small, BIG: {"silent": bench.results[SILENT], "dialog": bench.results[DIALOG]}}
     counted = {package: bench.counted.get(package) for package in (SMALL, BIG)}
@@ -32,7 +34,8 @@ def report(bench, info, size, sections, load_before, load_after):
              "dialog": (median([r.run.peak_kib for r in bench.small["dialog"]]), rows[DIALOG]["peak"])}
     return TEMPLATE.substitute(
         info, elapsed=f"{bench.elapsed():.0f}", load_before=load_before, load_after=load_after,
-        size=size, size_kib=f"{size / 1024:.1f}", section_rows=_table((f"`{name}`", raw, virtual)
+        size=size, size_kib=f"{size / 1024:.1f}", languages_size=languages_size,
+        languages_kib=f"{languages_size / 1024:.1f}", section_rows=_table((f"`{name}`", raw, virtual)
                                                                       for name, raw, virtual in sections),
         big=BIG, rounds=ROUNDS, run_timeout=RUN_TIMEOUT, download_rows=_download_rows(rows),
         left_out=_left_out(bench.skipped), gap_floor=GAP_FLOOR, update_rows=_update_rows(timed, counted),
@@ -134,7 +137,7 @@ def _holds(condition):
 def budgets(size, rows, timed, counted, peaks):
     """(budget, holds, measured) of each budget line: holds is "yes", "**no**" or "n/a"."""
     bare = rows[BARE]
-    lines = [("installer <= 128 KiB (131072 bytes)", _holds(size <= 131072), f"{size} bytes")]
+    lines = [("installer (setup.exe, English) <= 128 KiB (131072 bytes)", _holds(size <= 131072), f"{size} bytes")]
     for name, label, floor in ((DIALOG, "dialog", 0.9), (SILENT, "silent", 0.95)):
         ratio = rows[name]["rate"] / bare["rate"] if rows[name]["rate"] and bare["rate"] else None
         lines.append((f"{label} download >= {floor}x the bare 1024-byte loop",
