@@ -242,6 +242,7 @@ class DownloadTest(InstallerTestCase):
         held = str(100 * (len(body) - piece) // len(body))
         reference = None
         self.installer = Installer(self.prefix, source=translated_installer())
+        self.addCleanup(self.installer.remove)
         # A second of transfer before the hold, for the rate and time-left lines to show.
         with ScriptedServer({"/held.exe": Paced(body, piece=piece, interval=0.1, hold=hold)}, lifetime=120) as server:
             self.configure(server.url("/held.exe"), WebFile64Sha256="0" * 64)
