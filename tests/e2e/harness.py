@@ -68,20 +68,39 @@ def shared(name, make):
 def ui_language_env(locale):
     """Variables under which Wine gives a program `locale` ("ru_RU") as the user's UI language while
     the ANSI code page stays 1252: Wine takes the one from LC_MESSAGES and the other from LC_CTYPE,
-    each only where the C library knows the locale, so both are compiled into a shared LOCPATH."""
+    each only where the C library knows the locale, so both are compiled into a shared LOCPATH (the
+    English one once, linked into each)."""
+    def compile_into(folder, name):
+        subprocess.run(["localedef", "-i", name, "-f", "UTF-8", str(folder / (name + ".UTF-8"))],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if not (folder / (name + ".UTF-8")).is_dir():
+            raise RuntimeError("localedef could not compile " + name)
+
+    english = shared("locale-en_US", lambda folder: compile_into(folder, "en_US")) / "en_US.UTF-8"
+
     def make(folder):
-        for name in ("en_US", locale):
-            subprocess.run(["localedef", "-i", name, "-f", "UTF-8", str(folder / (name + ".UTF-8"))],
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            if not (folder / (name + ".UTF-8")).is_dir():
-                raise RuntimeError("localedef could not compile " + name)
+        compile_into(folder, locale)
+        (folder / "en_US.UTF-8").symlink_to(english, target_is_directory=True)
     folder = shared("locales-" + locale, make)
     return {"LOCPATH": str(folder), "LC_ALL": "", "LANG": "en_US.UTF-8", "LC_CTYPE": "en_US.UTF-8",
             "LC_MESSAGES": locale + ".UTF-8"}
 
 
+def translated_installer():
+    """The built installer that a run in a user's language starts: the one that carries the translations."""
+    return BINARY_DIR / LANGUAGES_INSTALLER
+
+
 def language_texts(tag):
-    """The texts of res/lang/<tag>.txt by id name, escapes resolved."""
+    """The texts of res/lang/<tag>.txt by id name, escapes resolved; for tag None the English ones,
+    as the resource script spells them (in pieces; an L"" piece may give a character as \\xHHHH)."""
+    if tag is None:
+        script = (SOURCE_DIR / "res" / "setup.rc").read_text(encoding="ascii")
+        piece = re.compile(r'L?"((?:[^"]|"")*)"')
+        escape = re.compile(r"\\(x[0-9A-Fa-f]{4}|.)")
+        resolve = lambda m: "\n" if m[1] == "n" else chr(int(m[1][1:], 16)) if len(m[1]) == 5 else m[1]
+        return {m[1]: "".join(escape.sub(resolve, p.replace('""', '"')) for p in piece.findall(m[2]))
+                for m in re.finditer(r'^\s*(IDS_\w+)\s+((?:L?"(?:[^"]|"")*"\s*)+)$', script, re.M)}
     texts = {}
     for line in (SOURCE_DIR / "res" / "lang" / (tag + ".txt")).read_text(encoding="utf-8").splitlines():
         if line.startswith("IDS_"):

@@ -8,8 +8,8 @@ import threading
 import time
 import unittest
 
-from harness import (BINARY_DIR, INSTALL_LOG, LANGUAGES_INSTALLER, STATUS_FILE as STATUS_FILE_NAME, Installer, config_text,
-                     entries, language_texts, section_dict, ui_language_env)
+from harness import (INSTALL_LOG, STATUS_FILE as STATUS_FILE_NAME, Installer, config_text, entries, language_texts,
+                     section_dict, translated_installer, ui_language_env)
 from installer_case import InstallerTestCase
 from servers import Auth, Nginx, Respond, ScriptedServer, ShortBody, make_certificate
 from wintools import make_package, payload_starts, trustcert, wait_for_starts
@@ -17,18 +17,22 @@ from wintools import make_package, payload_starts, trustcert, wait_for_starts
 CAPTION = "Quillmoor Internet Security"
 IDOK, IDCANCEL, IDC_FILE_LINE, IDC_TIME_LEFT, IDC_RATE = 1, 2, 1002, 1004, 1005
 STATUS_FILE = "C:\\VornikLodestep.log"
+WORK_FOLDER = "<working folder>"
 
 
 class Paced:
     """A 200 answer of `body` with its length, sent in `piece`-byte pieces every `interval` s; with
-    `gate` (a threading.Event) each later piece also waits until it is set (30 s at most)."""
+    `gate` (a threading.Event) each later piece also waits until it is set (30 s at most), with
+    `hold` the last piece only."""
 
-    def __init__(self, body, piece=16384, interval=0.05, gate=None):
-        self.body, self.piece, self.interval, self.gate = body, piece, interval, gate
+    def __init__(self, body, piece=16384, interval=0.05, gate=None, hold=None):
+        self.body, self.piece, self.interval, self.gate, self.hold = body, piece, interval, gate, hold
 
     def __call__(self, conn, request):
         conn.send_head(200, [("Content-Length", len(self.body))])
         for i in range(0, len(self.body), self.piece):
+            if self.hold is not None and i + self.piece >= len(self.body):
+                self.hold.wait(30)
             conn.send(self.body[i:i + self.piece])
             if self.gate is not None:
                 self.gate.wait(30)
@@ -230,55 +234,77 @@ class DownloadTest(InstallerTestCase):
         time.sleep(0.5)
         self.assertEqual(payload_starts(self.prefix), [])
 
-    def test_a_russian_user_reads_russian_under_code_page_1252_while_the_records_stay_english(self):
-        ru = language_texts("ru-RU")
-        env = ui_language_env("ru_RU")
-        self.installer = Installer(self.prefix, source=BINARY_DIR / LANGUAGES_INSTALLER)
+    def test_each_user_reads_their_language_under_code_page_1252_while_the_records_stay_english(self):
+        # One run per user: the dialog and the tray tooltip held at the last piece, then the box
+        # refusing the package. Swahili has no translation: English, and the reference records.
+        # German, Russian and Japanese are shown under code page 1252, which lacks Cyrillic and Japanese.
+        body, piece, hold = self.package.read_bytes(), 100000, threading.Event()
+        held = str(100 * (len(body) - piece) // len(body))
+        reference = None
+        self.installer = Installer(self.prefix, source=translated_installer())
         self.addCleanup(self.installer.remove)
+        # A second of transfer before the hold, for the rate and time-left lines to show.
+        with ScriptedServer({"/held.exe": Paced(body, piece=piece, interval=0.1, hold=hold)}, lifetime=120) as server:
+            self.configure(server.url("/held.exe"), WebFile64Sha256="0" * 64)
+            for locale, tag in (("sw_KE", None), ("de_DE", "de-DE"), ("ru_RU", "ru-RU"), ("ja_JP", "ja-JP")):
+                with self.subTest(locale=locale):
+                    self.clear_earlier_runs()
+                    hold.clear()
+                    process = self.installer.start(env=ui_language_env(locale))
+                    try:
+                        self.see_the_run_in(language_texts(tag), process, held, hold)
+                    finally:
+                        # A row that failed must not leave its run to the next.
+                        if process.poll() is None:
+                            process.kill()
+                    log, status = (self.prefix.drive_c / name for name in (INSTALL_LOG, STATUS_FILE_NAME))
+                    self.assertTrue(log.read_bytes().isascii() and status.read_bytes().isascii())
+                    log_entries, status = records = self.records_of_the_run()
+                    language = [("INFO", "UI language: " + tag)] if tag else []
+                    self.assertEqual([e for e in log_entries if e[1].startswith("UI language")], language)
+                    log_entries[:] = [e for e in log_entries if e not in language]
+                    if reference is None:
+                        reference = records
+                        self.assertIn("Package hash mismatch: " + WORK_FOLDER, status["Error"])
+                    self.assertEqual(records, reference, "the records of an English run")
+
+    def see_the_run_in(self, texts, process, held, hold):
+        """The dialog and the tray tooltip in `texts` once the download holds at `held` %, then
+        the box refusing the package (dismissed, up to the run's end)."""
         find = {"exe": "setup.exe", "class_name": "#32770", "visible": True, "utf8": True}
-        # Slow enough for the rate and time-left lines to show (after a second) before the cancel.
-        with ScriptedServer({"/slow.exe": Paced(self.package.read_bytes() * 2, piece=100000, interval=0.3)},
-                            lifetime=60) as server:
-            self.configure(server.url("/slow.exe"))
-            process = self.installer.start(env=env)
-            self.wait_for_window(process, title=None)
-            title = re.escape(ru["IDS_PERCENT_TITLE"]).replace("%1", r"\d+").replace("%2", re.escape(CAPTION))
-            deadline = time.monotonic() + 15
-            while not re.fullmatch(title, self.gui.get_text(**find) or "") and time.monotonic() < deadline:
-                time.sleep(0.1)
-            self.assertRegex(self.gui.get_text(**find), "^" + title + "$")
-            controls = self.gui.list_controls(**find)
-            texts = {c.id: c.text for c in controls}
-            self.assertEqual((texts[IDCANCEL], texts[IDC_FILE_LINE]),
-                             (ru["IDS_UI_CANCEL"], ru["IDS_FILE_LINE"].replace("%1", CAPTION)))
-            self.assertEqual([c.text for c in controls if c.id in (-1, 0xFFFF)],
-                             [ru["IDS_UI_TIME_LEFT_LABEL"], ru["IDS_UI_RATE_LABEL"]])
-            # The translated rate and time-left lines keep their numbers.
-            deadline = time.monotonic() + 5
-            while not re.search(r"\d", texts.get(IDC_RATE) or "") and time.monotonic() < deadline:
-                time.sleep(0.2)
-                texts = {c.id: c.text for c in self.gui.list_controls(**find)}
-            self.assertRegex(texts[IDC_RATE], r"\d")
-            self.assertRegex(texts[IDC_TIME_LEFT], r"\d")
-            self.assertTrue(self.gui.click(IDCANCEL, timeout=5, exe="setup.exe", class_name="#32770"))
-            self.finish(process)
-        # A refusal's box speaks Russian too; its entry and status key do not.
-        with Nginx(self.docroot) as server:
-            self.configure(server.url("/files/missing.exe"))
-            process = self.installer.start(env=env)
-            box = re.escape(ru["IDS_ERR_HTTP_STATUS"])
-            deadline = time.monotonic() + 20
-            while time.monotonic() < deadline and self.gui.get_text(**find) != ru["IDS_UI_CAPTION"]:
-                time.sleep(0.1)
-            self.assertEqual(self.gui.get_text(**find), ru["IDS_UI_CAPTION"])
-            self.assertTrue(any(re.fullmatch(box, c.text) for c in self.gui.list_controls(**find)))
-            self.assertTrue(self.gui.click(IDOK, timeout=5, exe="setup.exe", class_name="#32770"))
-            self.finish(process)
-        log, status = (self.prefix.drive_c / name for name in (INSTALL_LOG, STATUS_FILE_NAME))
-        self.assertEqual(self.log_texts("INFO").count("UI language: ru-RU"), 2, "one per run")
-        self.assertIn("Aborting transfer", self.log_texts("FLOW"))
-        self.assertEqual(self.status()["Error"], "Failed to receive a valid HTTP response from the server")
-        self.assertTrue(log.read_bytes().isascii() and status.read_bytes().isascii())
+        self.wait_for_window(process, title=None)
+        title = texts["IDS_PERCENT_TITLE"].replace("%1", held).replace("%2", CAPTION)
+        deadline = time.monotonic() + 15
+        while self.gui.get_text(**find) != title and time.monotonic() < deadline:
+            time.sleep(0.1)
+        self.assertEqual(self.gui.get_text(**find), title)
+        # The tooltip follows the percentage in the same words.
+        self.assertIn(title, self.gui.tray_tips(timeout=10))
+        controls = self.gui.list_controls(**find)
+        shown = {c.id: c.text for c in controls}
+        self.assertEqual((shown[IDCANCEL], shown[IDC_FILE_LINE]),
+                         (texts["IDS_UI_CANCEL"], texts["IDS_FILE_LINE"].replace("%1", CAPTION)))
+        self.assertEqual([c.text for c in controls if c.id in (-1, 0xFFFF)],
+                         [texts["IDS_UI_TIME_LEFT_LABEL"], texts["IDS_UI_RATE_LABEL"]])
+        # The translated rate and time-left lines keep their numbers.
+        self.assertRegex(shown[IDC_RATE], r"\d")
+        self.assertRegex(shown[IDC_TIME_LEFT], r"\d")
+        hold.set()
+        box = texts["IDS_UI_DOWNLOAD_NOT_VERIFIED"].replace("%1", CAPTION)
+        deadline = time.monotonic() + 20
+        while time.monotonic() < deadline and box not in [c.text for c in self.gui.list_controls(**find) or []]:
+            time.sleep(0.1)
+        self.assertIn(box, [c.text for c in self.gui.list_controls(**find) or []])
+        self.assertTrue(self.gui.click(IDOK, timeout=5, exe="setup.exe", class_name="#32770"))
+        self.finish(process)
+
+    def records_of_the_run(self):
+        """The install log's entries as (level, text) and the status file's keys, with the working
+        folder's random name taken out: what an English run leaves the same."""
+        folder = self.prefix.work_folder_windows()
+        log_entries = [(section.split(" ")[0], text.replace(folder, WORK_FOLDER)) for section, _, text in
+                       sorted(entries(self.prefix.records()[0]), key=lambda e: e[1])]
+        return log_entries, {key: value.replace(folder, WORK_FOLDER) for key, value in self.status().items()}
 
     def test_silent_mode_never_shows_a_window(self):
         body = (self.package.read_bytes() * 3)[:4000000]

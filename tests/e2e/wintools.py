@@ -254,6 +254,12 @@ class GuiBot:
         return self.run("click", "--control-id", control_id, "--method", method, "--timeout", timeout,
                         timeout=timeout + 30, **filters).returncode == 0
 
+    def tray_tips(self, timeout=10):
+        """The tooltip of each icon of the notification area, as pointing at the icon shows it."""
+        result = self.run("tray-tips", "--timeout", timeout, timeout=timeout + 30, utf8=True)
+        return [line[len("tip="):] for line in result.stdout.splitlines() if line.startswith("tip=")]
+
+
 
 def trustcert(prefix, command, cert):
     """Runs `trustcert command cert` (add, remove, contains) in `prefix`; its exit code."""

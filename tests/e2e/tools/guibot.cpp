@@ -8,6 +8,8 @@
 //   guibot get-text [filters] [--control-id N] [--timeout S]
 //   guibot set-text [filters] --control-id N --text T [--timeout S]
 //   guibot click [filters] --control-id N [--method command|bm-click] [--timeout S]
+//   guibot tray-tips [--timeout S]             points at each icon of the notification area and
+//                                              prints the tooltip it shows, "tip=T" each (UTF-8)
 //   guibot demo-box --title T [--text X]       a message box (OK, Cancel); prints "result=N"
 //   guibot demo-dialog --title T               edits 1027, 1028, buttons OK 1, Cancel 2;
 //                                              prints "result=N user=... password=..."
@@ -289,6 +291,96 @@ int Click(const Options& options) {
   return posted ? kFound : kNotFound;
 }
 
+// The tooltip a user sees on pointing at each icon of the notification area. Under Wine each icon
+// is a window of its own (of its display driver's class, or of the explorer's in later versions)
+// with a tooltip control of its own: the pointer is put on the icon, and once the control shows,
+// WM_GETTEXT (marshalled across processes) reads the text it shows. Waits up to the timeout for an
+// icon and for each tooltip.
+struct TrayIcons {
+  std::vector<HWND> icons;
+  HWND owner = nullptr;  // while a tooltip is looked for: the icon it belongs to
+  HWND tip = nullptr;
+};
+
+BOOL CALLBACK CollectTrayIcon(HWND wnd, LPARAM param) {
+  const std::string name = ClassOf(wnd);
+  if (IsWindowVisible(wnd) && (name == "__winex11_tray_icon" || name == "__wine_tray_icon"))
+    reinterpret_cast<TrayIcons*>(param)->icons.push_back(wnd);
+  return TRUE;
+}
+
+// Icons stand on the tray's window, or alone where a tray of the host's desktop took them in.
+BOOL CALLBACK CollectTrays(HWND wnd, LPARAM param) {
+  CollectTrayIcon(wnd, param);
+  EnumChildWindows(wnd, CollectTrayIcon, param);
+  return TRUE;
+}
+
+BOOL CALLBACK FindShownTip(HWND wnd, LPARAM param) {
+  TrayIcons* tray = reinterpret_cast<TrayIcons*>(param);
+  // A popup given a child window for its owner is owned by that child's top-level window.
+  const HWND owner = GetWindow(wnd, GW_OWNER);
+  if (IsWindowVisible(wnd) && (owner == tray->owner || owner == GetAncestor(tray->owner, GA_ROOT)) &&
+      ClassOf(wnd) == "tooltips_class32") {
+    tray->tip = wnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// The shown tooltip of `tray.owner`, or null.
+HWND ShownTip(TrayIcons& tray) {
+  tray.tip = nullptr;
+  EnumWindows(FindShownTip, reinterpret_cast<LPARAM>(&tray));
+  return tray.tip;
+}
+
+int TrayTips(const Options& options) {
+  g_utf8 = true;
+  const DWORD start = GetTickCount();
+  const DWORD limit = static_cast<DWORD>(options.timeoutSeconds * 1000);
+  TrayIcons tray;
+  for (;;) {
+    EnumWindows(CollectTrays, reinterpret_cast<LPARAM>(&tray));
+    if (!tray.icons.empty()) break;
+    if (GetTickCount() - start >= limit) {
+      fprintf(stderr, "guibot: no icon in the notification area\n");
+      return kNotFound;
+    }
+    Sleep(50);
+  }
+  const POINT away = {GetSystemMetrics(SM_CXSCREEN) - 1, GetSystemMetrics(SM_CYSCREEN) - 1};
+  int shown = 0;
+  for (HWND icon : tray.icons) {
+    RECT rect = {};
+    GetWindowRect(icon, &rect);
+    const POINT middle = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+    // Without a window manager the tray is an ordinary window that others may cover; a user would
+    // bring it forward to point at the icon.
+    const HWND trayWindow = GetAncestor(icon, GA_ROOT);
+    if (WindowFromPoint(middle) != icon && trayWindow != icon)
+      SetWindowPos(trayWindow, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    SetCursorPos(middle.x, middle.y);
+    tray.owner = icon;
+    std::string text;
+    for (;;) {
+      if (ShownTip(tray)) text = TextOf(tray.tip);
+      if (!text.empty() || GetTickCount() - start >= limit) break;
+      Sleep(50);
+    }
+    // Away until the tooltip is gone: the icons of one tray share their tooltips' owner, and a
+    // tooltip still shown would pass for the next icon's.
+    SetCursorPos(away.x, away.y);
+    const DWORD left = GetTickCount();
+    while (ShownTip(tray) && GetTickCount() - left < 2000) Sleep(50);
+    if (text.empty()) continue;
+    printf("tip=%s\n", OneLine(text).c_str());
+    ++shown;
+  }
+  if (shown == 0) fprintf(stderr, "guibot: no tooltip showed\n");
+  return shown > 0 ? kFound : kNotFound;
+}
+
 int DemoBox(const Options& options) {
   if (options.title.empty()) return kUsage;
   int result = MessageBoxA(nullptr, options.hasText ? options.text.c_str() : "guibot demo", options.title.c_str(),
@@ -369,8 +461,8 @@ int main(int argc, char** argv) {
   Options options;
   if (!ParseOptions(argc, argv, options)) {
     fprintf(stderr,
-            "usage: guibot list-windows|wait-window|list-controls|get-text|set-text|click|demo-box|"
-            "demo-dialog [options]\n");
+            "usage: guibot list-windows|wait-window|list-controls|get-text|set-text|click|tray-tips|"
+            "demo-box|demo-dialog [options]\n");
     return kUsage;
   }
   setvbuf(stdout, nullptr, _IONBF, 0);
@@ -392,6 +484,8 @@ int main(int argc, char** argv) {
     result = SetText(options);
   } else if (command == "click") {
     result = Click(options);
+  } else if (command == "tray-tips") {
+    result = TrayTips(options);
   } else if (command == "demo-box") {
     result = DemoBox(options);
   } else if (command == "demo-dialog") {
