@@ -30,3 +30,9 @@ void operator delete(void* block) noexcept { std::free(block); }
 void operator delete[](void* block) noexcept { std::free(block); }
 void operator delete(void* block, std::size_t) noexcept { std::free(block); }
 void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
+
+// The C runtime asks this about math errors; answering "not handled" leaves them to its own
+// handling (errno and the default result). The library's default handler does the same after
+// printing the error on the standard error stream, which a GUI program does not have.
+struct _exception;
+extern "C" int _matherr(_exception*) { return 0; }
