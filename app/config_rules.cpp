@@ -5,6 +5,7 @@
 
 #include "app/config_source.h"
 #include "download/retry_rules.h"
+#include "framework/format.h"
 #include "framework/url.h"
 #include "util/profile_text.h"
 
@@ -19,8 +20,9 @@ public:
   std::string Read(const char* key) {
     std::string value = lookup_.Value(key);
     if (value.size() > kLongestConfigValue) {
-      Malformed(key, "the value is " + std::to_string(value.size()) + " characters long; at most " +
-                         std::to_string(kLongestConfigValue) + " are read");
+      Malformed(key,
+                FormatText("the value is %lu characters long; at most %lu are read",
+                           static_cast<unsigned long>(value.size()), static_cast<unsigned long>(kLongestConfigValue)));
     }
     return value;
   }
@@ -155,7 +157,7 @@ ConfigJudgement JudgeConfig(const ConfigLookup& lookup, NativeMachine machine) {
 
   const std::string retries = reader.Read(kRetriesKey);
   if (!ParseRetries(retries, config.retries)) {
-    reader.Malformed(kRetriesKey, "'" + retries + "' is not a number from 0 to " + std::to_string(kMaxRetries));
+    reader.Malformed(kRetriesKey, "'" + retries + "' is not a number from 0 to " + FormatText("%d", kMaxRetries));
   }
   const char* mirrorKey = keys.mirror;
   config.mirror = reader.Read(mirrorKey);

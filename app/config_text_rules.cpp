@@ -6,6 +6,7 @@
 
 #include "app/config_rules.h"
 #include "framework/ascii.h"
+#include "framework/format.h"
 #include "util/profile_text.h"
 
 namespace {
@@ -38,9 +39,10 @@ ConfigTextVerdict JudgeConfigText(const std::string& text) {
   for (const std::string& key : keys) {
     const size_t length = lookup.Value(key.c_str()).size();
     if (length > kLongestConfigValue) {
-      return Refuse(key, "the value of " + key + " is " + std::to_string(length) +
-                             " characters long; the installer's reader takes at most " +
-                             std::to_string(kLongestConfigValue));
+      return Refuse(
+          key, "the value of " + key +
+                   FormatText(" is %lu characters long; the installer's reader takes at most %lu",
+                              static_cast<unsigned long>(length), static_cast<unsigned long>(kLongestConfigValue)));
     }
   }
   return ConfigTextVerdict();

@@ -17,20 +17,32 @@ void CFlagCommandLineInfo::ParseParam(const char* param, BOOL bFlag, BOOL bLast)
   if (param == nullptr) param = "";
   const std::string lower = LowerAscii(param);
   if (bFlag) {
-    m_switches[lower] = "TRUE";
+    SwitchValue(lower) = "TRUE";
     m_strPendingSwitch = lower;
   } else if (!m_strPendingSwitch.empty()) {
-    m_switches[m_strPendingSwitch] = param;
+    SwitchValue(m_strPendingSwitch) = param;
     m_strPendingSwitch.clear();
   }
   CCommandLineInfo::ParseParam(param, bFlag, bLast);
 }
 
 BOOL CFlagCommandLineInfo::LookupSwitch(const char* name, std::string& value) const {
-  const auto found = m_switches.find(name);
-  if (found == m_switches.end()) return 0;
-  value = found->second;
-  return 1;
+  for (size_t i = 0; i < switchNames_.size(); ++i) {
+    if (switchNames_[i] == name) {
+      value = switchValues_[i];
+      return 1;
+    }
+  }
+  return 0;
+}
+
+std::string& CFlagCommandLineInfo::SwitchValue(const std::string& name) {
+  for (size_t i = 0; i < switchNames_.size(); ++i) {
+    if (switchNames_[i] == name) return switchValues_[i];
+  }
+  switchNames_.emplace_back(std::string(name));
+  switchValues_.emplace_back(std::string());
+  return switchValues_.back();
 }
 
 CommandLineResults ReadCommandLineResults(const CFlagCommandLineInfo& info) {

@@ -2,8 +2,8 @@
 // follows it, so the start-up flow can look up "qa" and "ac".
 #pragma once
 
-#include <map>
 #include <string>
+#include <vector>
 
 #include "framework/command_line.h"
 
@@ -19,7 +19,13 @@ public:
   BOOL LookupSwitch(const char* name, std::string& value) const;
 
 private:
-  std::map<std::string, std::string> m_switches;
+  // The switch map as two parallel lists: a command line holds a handful of switches, and a tree
+  // would cost the installer more code than the search saves.
+  std::vector<std::string> switchNames_;
+  std::vector<std::string> switchValues_;
+  // The value stored under `name`, a new empty one when there is none yet.
+  std::string& SwitchValue(const std::string& name);
+
   std::string m_strPendingSwitch;
 };
 

@@ -9,6 +9,7 @@
 #include "framework/file.h"
 #include "framework/format.h"
 #include "framework/system_library.h"
+#include "framework/ui_text.h"
 #include "records/records.h"
 
 namespace {
@@ -161,15 +162,13 @@ LONG VerifyHeldSignature(HANDLE file, const std::string& path, std::wstring& sig
   TrustApi api;
   if (!LoadTrustApi(api)) return TRUST_E_PROVIDER_UNKNOWN;
 
-  const int wideLength = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
-  if (wideLength <= 0) return TRUST_E_SUBJECT_FORM_UNKNOWN;
-  std::vector<wchar_t> widePath(wideLength);
-  MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, widePath.data(), wideLength);
+  const std::wstring widePath = WidenAnsi(path);
+  if (widePath.empty() && !path.empty()) return TRUST_E_SUBJECT_FORM_UNKNOWN;
 
   TrustCall call;
   call.verifyTrust = api.verifyTrust;
   call.file.cbStruct = sizeof call.file;
-  call.file.pcwszFilePath = widePath.data();
+  call.file.pcwszFilePath = widePath.c_str();
   call.file.hFile = file;  // the file is read through the held handle, not opened again by name
   call.data.cbStruct = sizeof call.data;
   call.data.dwUIChoice = WTD_UI_NONE;
@@ -213,11 +212,7 @@ LONG VerifyHeldSignature(HANDLE file, const std::string& path, std::wstring& sig
 }
 
 bool SignerNameMatches(const std::wstring& signer, const std::string& configured) {
-  const int length = MultiByteToWideChar(CP_ACP, 0, configured.data(), static_cast<int>(configured.size()), nullptr, 0);
-  std::wstring wide(length > 0 ? length : 0, L'\0');
-  if (length > 0)
-    MultiByteToWideChar(CP_ACP, 0, configured.data(), static_cast<int>(configured.size()), &wide[0], length);
-  return wide == signer;
+  return WidenAnsi(configured) == signer;
 }
 
 std::string SignerNameText(const std::wstring& signer) {
@@ -236,8 +231,7 @@ PackageVerdict CheckHeldPackage(HANDLE file, const std::string& path, const Sha2
   Sha256Digest actual = {};
   DWORD error = 0;
   if (!HashHeldFile(file, actual, error)) {
-    return PackageVerdict::Refuse("Package hash could not be computed: " + path + " (error " + std::to_string(error) +
-                                  ")");
+    return PackageVerdict::Refuse("Package hash could not be computed: " + path + FormatText(" (error %lu)", error));
   }
   // Between the last write and the hold the file was out of the installer's hands.
   std::string refusal;

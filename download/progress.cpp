@@ -54,7 +54,16 @@ ProgressUpdate PlanProgress(TransferClock& clock, uint32_t now, uint32_t total, 
     // The truncated quotient above is the exact one (total * 100 and size are far below 2^53), so
     // the next whole percentage starts at the smallest total with total * 100 >= (percent + 1) * size.
     // The total only grows within an attempt, and each attempt starts a clock of its own.
-    clock.percentDueAt = percent == INT_MAX ? UINT64_MAX : ((static_cast<uint64_t>(percent) + 1) * size + 99) / 100;
+    if (percent == INT_MAX) {
+      clock.percentDueAt = UINT64_MAX;
+    } else {
+      // (percent + 1) * size is at most total * 100 + size, below 2^40: the double holds it whole, and
+      // its quotient by 100 (whole, or at least 0.01 from the next whole number) rounds up rightly.
+      // The same in 64-bit integers would bring in the runtime's 64-bit division.
+      const double due = (percent + 1.0) * size / 100;
+      const auto whole = static_cast<int64_t>(due);
+      clock.percentDueAt = static_cast<uint64_t>(whole < due ? whole + 1 : whole);
+    }
   }
   const uint32_t sinceRate = now - clock.lastRateTick;
   if (sinceRate <= 1000) return update;

@@ -11,9 +11,9 @@ bool ReadNumber(const std::string& text, size_t& at, uint64_t& value) {
   const size_t start = at;
   value = 0;
   while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
-    const uint64_t digit = static_cast<uint64_t>(text[at++] - '0');
-    if (value > ((uint64_t{1} << 53) - digit) / 10) return false;
-    value = value * 10 + digit;
+    // value is at most 2^53 here, so this cannot wrap; no 64-bit division is needed to check it.
+    value = value * 10 + static_cast<uint64_t>(text[at++] - '0');
+    if (value > (uint64_t{1} << 53)) return false;
   }
   return at > start;
 }

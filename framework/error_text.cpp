@@ -1,5 +1,6 @@
 #include "framework/error_text.h"
 
+#include "framework/format.h"
 #include "framework/handle.h"
 
 BOOL LookUpMessageText(DWORD number, HMODULE table, const char* lineBreak, std::string& text) {
@@ -24,7 +25,7 @@ BOOL LookUpMessageText(DWORD number, HMODULE table, const char* lineBreak, std::
 }
 
 std::string SystemErrorText(DWORD error) {
-  const std::string text = "error " + std::to_string(error);
+  const std::string text = FormatText("error %lu", error);
   std::string sentence;
   if (!LookUpMessageText(error, nullptr, " ", sentence)) return text;
   while (!sentence.empty() && sentence.back() == ' ') sentence.pop_back();

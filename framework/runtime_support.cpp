@@ -30,3 +30,20 @@ void operator delete(void* block) noexcept { std::free(block); }
 void operator delete[](void* block) noexcept { std::free(block); }
 void operator delete(void* block, std::size_t) noexcept { std::free(block); }
 void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
+
+// The C runtime asks this about math errors; answering "not handled" leaves them to its own
+// handling (errno and the default result). The library's default handler does the same after
+// printing the error on the standard error stream, which a GUI program does not have.
+struct _exception;
+extern "C" int _matherr(_exception*) { return 0; }
+
+// The runtime's start-up applies the "pseudo relocations" the linker makes for data imported from
+// DLLs without a dllimport declaration. The installer imports no such data, so the list is empty
+// and the runtime's relocator (with its section walker and messages, 3 KB) has nothing to do. Should
+// a change ever make the linker emit one, the installer stops at once instead of running with it
+// unapplied.
+extern "C" char __RUNTIME_PSEUDO_RELOC_LIST__[];
+extern "C" char __RUNTIME_PSEUDO_RELOC_LIST_END__[];
+extern "C" void _pei386_runtime_relocator() {
+  if (&__RUNTIME_PSEUDO_RELOC_LIST__[0] != &__RUNTIME_PSEUDO_RELOC_LIST_END__[0]) abort();
+}

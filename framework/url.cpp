@@ -1,6 +1,7 @@
 #include "framework/url.h"
 
 #include "framework/ascii.h"
+#include "framework/format.h"
 
 namespace {
 struct Scheme {
@@ -79,7 +80,8 @@ BOOL AfxParseURL(const char* url, uint32_t& service, std::string& server, std::s
 std::string FormatUrl(const UrlParts& parts) {
   const Scheme* scheme = SchemeOf(parts.service);
   std::string url = std::string(scheme != nullptr ? scheme->name : "http") + "://" + parts.server;
-  if (scheme == nullptr || parts.port != scheme->defaultPort) url += ":" + std::to_string(parts.port);
+  if (scheme == nullptr || parts.port != scheme->defaultPort)
+    url += FormatText(":%u", static_cast<unsigned>(parts.port));
   return url + parts.object;
 }
 

@@ -29,10 +29,12 @@ constexpr OutcomeName kOutcomeNames[] = {
     {RunOutcome::kNoPackage, "no_package"},
 };
 
-// Seconds with three decimals; -1 for a step not reached.
+// Seconds with three decimals; -1 for a step not reached. The times are RunMilliseconds' counts, a
+// 32-bit tick difference, so 32-bit division holds them whole (and keeps 64-bit division out).
 std::string Seconds(int64_t ms) {
   if (ms < 0) return "-1";
-  return FormatText("%ld.%03ld", static_cast<long>(ms / 1000), static_cast<long>(ms % 1000));
+  const auto count = static_cast<uint32_t>(ms);
+  return FormatText("%lu.%03lu", static_cast<unsigned long>(count / 1000), static_cast<unsigned long>(count % 1000));
 }
 
 RunFacts currentRun;
