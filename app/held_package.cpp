@@ -202,7 +202,7 @@ LONG VerifyHeldSignature(HANDLE file, const std::string& path, std::wstring& sig
   const DWORD size = api.nameString(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0);
   std::vector<wchar_t> name(size > 0 ? size : 1, L'\0');
   api.nameString(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name.data(), static_cast<DWORD>(name.size()));
-  signer = name.data();
+  signer = std::wstring(name.data());  // constructed, not assigned: no replace routine for wide strings
   Sha256 hash;
   hash.Update(certificate->pbCertEncoded, certificate->cbCertEncoded);
   thumbprint = FormatSha256(hash.Finish());
@@ -258,8 +258,8 @@ PackageVerdict CheckHeldPackage(HANDLE file, const std::string& path, const Sha2
                LOG_INFO);
     }
     if (!certificateAccepted || (!checks.signerName.empty() && !SignerNameMatches(signer, checks.signerName))) {
-      return PackageVerdict::RefuseSignature("Package signer not accepted: " + path + " (signed by " +
-                                             SignerNameText(signer) + ")");
+      return PackageVerdict::RefuseSignature(
+          FormatText("Package signer not accepted: %s (signed by %s)", path.c_str(), SignerNameText(signer).c_str()));
     }
   }
   return PackageVerdict::Pass();

@@ -20,7 +20,8 @@ void Record(const FailureReport& report) {
 // The log keeps the English text; only the box speaks the user's language.
 void ShowTranslated(const FailureReport& report) {
   std::wstring message = LoadUiString(report.textId, report.textArgs[0].c_str(), report.textArgs[1].c_str());
-  if (OffersFullInstaller(report)) message += L"\n\n" + LoadUiString(IDS_FULL_INSTALLER, fullInstallerUrl.c_str());
+  if (OffersFullInstaller(report))
+    message.append(L"\n\n").append(LoadUiString(IDS_FULL_INSTALLER, fullInstallerUrl.c_str()));
   if (report.caption == nullptr) {
     AfxMessageBox(message, report.style);
     return;
