@@ -153,7 +153,8 @@ void CInstallerApp::Run() {
   WriteLogBannerAndTrim();
   if (UiTranslated()) {
     const std::string tag = LanguageTag(UiLanguage());
-    LogEvent("UI language: " + (tag.empty() ? FormatText("0x%04X", static_cast<unsigned>(UiLanguage())) : tag),
+    LogEvent(tag.empty() ? FormatText("UI language: 0x%04X", static_cast<unsigned>(UiLanguage()))
+                         : FormatText("UI language: %s", tag.c_str()),
              LOG_INFO);
   }
 
