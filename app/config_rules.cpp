@@ -60,7 +60,7 @@ std::string ReadUrl(ValueReader& reader, const char* key, bool httpsOnly) {
       (value.size() <= kLongestConfigValue && IsDownloadUrl(value) && (!httpsOnly || IsHttpsUrl(value)))) {
     return value;
   }
-  reader.Malformed(key, "'" + value + (httpsOnly ? "' is no https:// URL" : "' is no http:// or https:// URL"));
+  reader.Malformed(key, FormatText("'%s' is no %s URL", value.c_str(), httpsOnly ? "https://" : "http:// or https://"));
   return "";
 }
 
@@ -121,7 +121,8 @@ PackageChecks ReadChecksFor(const ConfigLookup& lookup, const std::string& locat
   if (!checks.malformedKey.empty()) {
     const bool flag = checks.malformedKey == kRequireSignatureKey;
     const std::string value = checks.malformedKey == hashKey ? hash : flag ? requireSignature : signerThumbprint;
-    reader.Malformed(checks.malformedKey, "'" + value + "' is not " + (flag ? "0 or 1" : "64 hex digits"));
+    reader.Malformed(checks.malformedKey,
+                     FormatText("'%s' is not %s", value.c_str(), flag ? "0 or 1" : "64 hex digits"));
   }
   // A value too long to use makes the checks unusable even when its text would pass.
   checks.malformedKey = malformedKey;
@@ -138,13 +139,13 @@ ConfigJudgement JudgeConfig(const ConfigLookup& lookup, NativeMachine machine) {
   const PackageKeys keys = PackageKeysFor(machine, arm64Configured);
   const char* locationKey = keys.location;
   if (arm64Configured) {
-    judgement.choice = std::string("Package for ") + MachineName(machine) + ": " + locationKey;
+    judgement.choice = FormatText("Package for %s: %s", MachineName(machine), locationKey);
   }
   config.location = reader.Read(locationKey);
   if (!IsHttpLocation(config.location) && LeavesItsFolder(config.location)) {
-    reader.Malformed(locationKey, "'" + config.location +
-                                      "' holds '..' or ':'; a package beside the installer is named by a path "
-                                      "inside the installer's folder");
+    reader.Malformed(locationKey, FormatText("'%s' holds '..' or ':'; a package beside the installer is named by a "
+                                             "path inside the installer's folder",
+                                             config.location.c_str()));
   }
   config.caption = reader.Read(kCaptionKey);
   config.companyNameShort = reader.Read(kCompanyNameShortKey);
@@ -157,12 +158,12 @@ ConfigJudgement JudgeConfig(const ConfigLookup& lookup, NativeMachine machine) {
 
   const std::string retries = reader.Read(kRetriesKey);
   if (!ParseRetries(retries, config.retries)) {
-    reader.Malformed(kRetriesKey, "'" + retries + "' is not a number from 0 to " + FormatText("%d", kMaxRetries));
+    reader.Malformed(kRetriesKey, FormatText("'%s' is not a number from 0 to %d", retries.c_str(), kMaxRetries));
   }
   const char* mirrorKey = keys.mirror;
   config.mirror = reader.Read(mirrorKey);
   if (!config.mirror.empty() && !IsDownloadUrl(config.mirror)) {
-    reader.Malformed(mirrorKey, "'" + config.mirror + "' is no http:// or https:// URL");
+    reader.Malformed(mirrorKey, FormatText("'%s' is no http:// or https:// URL", config.mirror.c_str()));
   }
   // The report crosses networks the vendor does not control: only a server that proves who it is
   // may receive it.

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "framework/format.h"
 #include "util/text.h"
 
 bool IsHttpLocation(const std::string& location) {
@@ -11,7 +12,8 @@ bool IsHttpLocation(const std::string& location) {
 std::string RewriteQaUrl(const std::string& url, const std::string& qaVersion) {
   std::vector<std::string> fields;
   if (SplitString(url, fields, '/') < 5) return url;
-  return fields[0] + "//" + fields[2] + "/QA/" + fields[3] + "/" + qaVersion + "/" + fields[4];
+  return FormatText("%s//%s/QA/%s/%s/%s", fields[0].c_str(), fields[2].c_str(), fields[3].c_str(), qaVersion.c_str(),
+                    fields[4].c_str());
 }
 
 std::string TrimLocalLocation(const std::string& location) { return TrimChars(location, " \\"); }

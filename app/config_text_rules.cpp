@@ -20,12 +20,12 @@ ConfigTextVerdict JudgeConfigText(const std::string& text) {
     return Refuse("", "the configuration holds a NUL byte: the installer reads only the text before it");
   // Which of two the reader takes is nothing to rely on.
   if (ProfileSectionCount(text, kConfigSection) > 1)
-    return Refuse("", std::string("the configuration has more than one [") + kConfigSection + "] section");
+    return Refuse("", FormatText("the configuration has more than one [%s] section", kConfigSection));
   const std::vector<std::string> keys = ProfileKeys(text, kConfigSection);
   for (size_t i = 0; i < keys.size(); ++i) {
     for (size_t j = 0; j < i; ++j) {
       if (EqualsIgnoreCaseAscii(keys[i], keys[j].c_str()))
-        return Refuse(keys[i], "the configuration sets " + keys[i] + " twice in [" + kConfigSection + "]");
+        return Refuse(keys[i], FormatText("the configuration sets %s twice in [%s]", keys[i].c_str(), kConfigSection));
     }
   }
 
@@ -33,16 +33,16 @@ ConfigTextVerdict JudgeConfigText(const std::string& text) {
   for (const NativeMachine machine : {NativeMachine::kX64, NativeMachine::kX86, NativeMachine::kArm64}) {
     const ConfigJudgement judgement = JudgeConfig(lookup, machine);
     if (!judgement.MalformedKey().empty())
-      return Refuse(judgement.MalformedKey(), MalformedValueText(judgement.MalformedKey()) + ": " + judgement.why,
+      return Refuse(judgement.MalformedKey(),
+                    FormatText("%s: %s", MalformedValueText(judgement.MalformedKey()).c_str(), judgement.why.c_str()),
                     true);
   }
   for (const std::string& key : keys) {
     const size_t length = lookup.Value(key.c_str()).size();
     if (length > kLongestConfigValue) {
-      return Refuse(
-          key, "the value of " + key +
-                   FormatText(" is %lu characters long; the installer's reader takes at most %lu",
-                              static_cast<unsigned long>(length), static_cast<unsigned long>(kLongestConfigValue)));
+      return Refuse(key, FormatText("the value of %s is %lu characters long; the installer's reader takes at most %lu",
+                                    key.c_str(), static_cast<unsigned long>(length),
+                                    static_cast<unsigned long>(kLongestConfigValue)));
     }
   }
   return ConfigTextVerdict();

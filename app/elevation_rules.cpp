@@ -1,5 +1,7 @@
 #include "app/elevation_rules.h"
 
+#include "framework/format.h"
+
 ElevationStep DecideElevation(bool elevated, bool hasUserAccountControl, bool relaunched) {
   // Without user account control there is nothing to ask for: an administrator's run is elevated.
   if (elevated || !hasUserAccountControl) return ElevationStep::kGoOn;
@@ -23,6 +25,6 @@ std::string ArgumentsOf(const std::string& commandLine) {
 
 std::string RelaunchParameters(const std::string& arguments) {
   // First: a last switch without a value ("/qa") would otherwise take the guard for its value.
-  const std::string guard = std::string("/") + kRelaunchSwitch;
-  return arguments.empty() ? guard : guard + " " + arguments;
+  return arguments.empty() ? FormatText("/%s", kRelaunchSwitch)
+                           : FormatText("/%s %s", kRelaunchSwitch, arguments.c_str());
 }

@@ -60,8 +60,6 @@ struct TrustStatePolicy : handle_policy::NullIsInvalid<TrustCall*> {
 };
 using UniqueTrustState = UniqueAny<TrustCall*, TrustStatePolicy>;
 
-std::string HexCode(LONG code) { return FormatText("0x%08lX", static_cast<unsigned long>(code)); }
-
 // Where the shell keeps the zone a file came from; the only stream of a package that is copied.
 const char kZoneStream[] = ":Zone.Identifier";
 // A zone record is a few lines of text; a larger stream is no mark this run passes on.
@@ -204,7 +202,7 @@ LONG VerifyHeldSignature(HANDLE file, const std::string& path, std::wstring& sig
   const DWORD size = api.nameString(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0);
   std::vector<wchar_t> name(size > 0 ? size : 1, L'\0');
   api.nameString(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name.data(), static_cast<DWORD>(name.size()));
-  signer = name.data();
+  signer = std::wstring(name.data());  // constructed, not assigned: no replace routine for wide strings
   Sha256 hash;
   hash.Update(certificate->pbCertEncoded, certificate->cbCertEncoded);
   thumbprint = FormatSha256(hash.Finish());
@@ -231,17 +229,18 @@ PackageVerdict CheckHeldPackage(HANDLE file, const std::string& path, const Sha2
   Sha256Digest actual = {};
   DWORD error = 0;
   if (!HashHeldFile(file, actual, error)) {
-    return PackageVerdict::Refuse("Package hash could not be computed: " + path + FormatText(" (error %lu)", error));
+    return PackageVerdict::Refuse(
+        FormatText("Package hash could not be computed: %s (error %lu)", path.c_str(), error));
   }
   // Between the last write and the hold the file was out of the installer's hands.
   std::string refusal;
   if (actual != written) {
-    refusal = std::string("Package changed after ") + writtenBy + ": " + path;
+    refusal = FormatText("Package changed after %s: %s", writtenBy, path.c_str());
   } else if (checks.hashConfigured && actual != checks.expectedHash) {
-    refusal = "Package hash mismatch: " + path;
+    refusal = FormatText("Package hash mismatch: %s", path.c_str());
   }
   if (!refusal.empty()) {
-    LogEvent("SHA-256 of the refused package: " + FormatSha256(actual), LOG_INFO);
+    LogEvent(FormatText("SHA-256 of the refused package: %s", FormatSha256(actual).c_str()), LOG_INFO);
     return PackageVerdict::Refuse(refusal);
   }
   if (checks.requireSignature) {
@@ -249,16 +248,18 @@ PackageVerdict CheckHeldPackage(HANDLE file, const std::string& path, const Sha2
     std::string thumbprint;
     const LONG status = VerifyHeldSignature(file, path, signer, thumbprint);
     if (status != 0)
-      return PackageVerdict::RefuseSignature("Package signature not valid: " + path + " (" + HexCode(status) + ")");
+      return PackageVerdict::RefuseSignature(
+          FormatText("Package signature not valid: %s (0x%08lX)", path.c_str(), static_cast<unsigned long>(status)));
     const bool certificateAccepted =
         !checks.thumbprintConfigured || thumbprint == FormatSha256(checks.signerThumbprint);
     if (!certificateAccepted) {
-      LogEvent("SHA-256 of the refused signer's certificate: " + (thumbprint.empty() ? "unknown" : thumbprint),
+      LogEvent(FormatText("SHA-256 of the refused signer's certificate: %s",
+                          thumbprint.empty() ? "unknown" : thumbprint.c_str()),
                LOG_INFO);
     }
     if (!certificateAccepted || (!checks.signerName.empty() && !SignerNameMatches(signer, checks.signerName))) {
-      return PackageVerdict::RefuseSignature("Package signer not accepted: " + path + " (signed by " +
-                                             SignerNameText(signer) + ")");
+      return PackageVerdict::RefuseSignature(
+          FormatText("Package signer not accepted: %s (signed by %s)", path.c_str(), SignerNameText(signer).c_str()));
     }
   }
   return PackageVerdict::Pass();

@@ -90,9 +90,9 @@ void CInstallerApp::WriteLogBannerAndTrim() {
 }
 
 void CInstallerApp::StartLocalPackage() {
-  LogEvent("Working folder: " + m_workFolder.Folder(), LOG_FLOW);
+  LogEvent(FormatText("Working folder: %s", m_workFolder.Folder().c_str()), LOG_FLOW);
   if (!ConfirmPackageChecks(m_config, PackageSource::kBesideInstaller)) return;
-  const std::string parameters = m_strAcValue.empty() ? std::string() : "/ac " + m_strAcValue;
+  const std::string parameters = m_strAcValue.empty() ? std::string() : FormatText("/ac %s", m_strAcValue.c_str());
   const std::string name = LocalPackageName(m_config.location);
   if (LaunchLocalPackage(m_config.location, m_workFolder.FilePath(name), parameters, m_config, m_workFolder.Path())) {
     m_workFolder.MarkStarted();
@@ -153,7 +153,8 @@ void CInstallerApp::Run() {
   WriteLogBannerAndTrim();
   if (UiTranslated()) {
     const std::string tag = LanguageTag(UiLanguage());
-    LogEvent("UI language: " + (tag.empty() ? FormatText("0x%04X", static_cast<unsigned>(UiLanguage())) : tag),
+    LogEvent(tag.empty() ? FormatText("UI language: 0x%04X", static_cast<unsigned>(UiLanguage()))
+                         : FormatText("UI language: %s", tag.c_str()),
              LOG_INFO);
   }
 
@@ -190,8 +191,8 @@ bool CInstallerApp::SettleElevation(bool relaunched) {
       if (StartElevatedAgain(error)) return false;
       RefuseWithoutElevation(error == ERROR_CANCELLED
                                  ? std::string("The request for administrator rights was declined")
-                                 : "The installer could not be started with administrator rights (" +
-                                       SystemErrorText(error) + ")");
+                                 : FormatText("The installer could not be started with administrator rights (%s)",
+                                              SystemErrorText(error).c_str()));
       return false;
     }
     case ElevationStep::kRefuse:
@@ -234,15 +235,15 @@ void CInstallerApp::DownloadAndLaunch(int sourceKind) {
   // anything is requested.
   if (!ConfirmPackageChecks(m_config, PackageSource::kDownload)) return;
 
-  LogEvent("Working folder: " + m_workFolder.Folder(), LOG_FLOW);
+  LogEvent(FormatText("Working folder: %s", m_workFolder.Folder().c_str()), LOG_FLOW);
   // A fresh folder: nothing can lie at the target's name yet.
   const DownloadRequest request =
-      BuildDownloadRequest(m_config, sourceKind, m_workFolder.FilePath("~" + m_strAppName + ".exe"));
+      BuildDownloadRequest(m_config, sourceKind, m_workFolder.FilePath(FormatText("~%s.exe", m_strAppName.c_str())));
   CHttpDownloadDlg dialog(request, &m_trayIcon);
 
   m_hSmallIcon.reset(static_cast<HICON>(LoadImageA(m_hInstance, MAKEINTRESOURCEA(IDI_TRAY), IMAGE_ICON,
                                                    GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0)));
-  const std::string tooltip = m_config.companyNameShort + " downloading - please wait...";
+  const std::string tooltip = FormatText("%s downloading - please wait...", m_config.companyNameShort.c_str());
   m_trayIcon.SetIconResource(IDI_TRAY);  // drawn again for the taskbar's scale if that changes
   m_trayIcon.CreateTrayIcon(m_hInstance, nullptr, WM_TRAY_NOTIFY, tooltip.c_str(), m_hSmallIcon.get(), 0, FALSE,
                             nullptr, nullptr, 0, kBalloonTimeoutSeconds);

@@ -4,6 +4,7 @@
 #include "app/package_checks.h"
 #include "app/work_folder.h"
 #include "framework/error_text.h"
+#include "framework/format.h"
 #include "framework/handle.h"
 #include "framework/resources.h"
 #include "probes/version_probes.h"
@@ -146,14 +147,14 @@ bool LaunchDownloadedPackage(DownloadedPackage package, const RuntimeConfig& con
   const std::string& targetPath = package.path;
   if (HasWrongFormatMarker(targetPath)) {
     NoteRunEnd(CurrentRun(), RunOutcome::kPackageUnusable);
-    LogFailure("Wrong file format: " + targetPath);
+    LogFailure(FormatText("Wrong file format: %s", targetPath.c_str()));
     return false;
   }
   // Held until the shell has started it: what is checked below is what is started.
   if (!package.held) {
     NoteRunEnd(CurrentRun(), RunOutcome::kPackageUnusable, static_cast<long>(package.holdError));
-    LogFailure("Package could not be held for its checks: " + targetPath + " (" + SystemErrorText(package.holdError) +
-               ")");
+    LogFailure(FormatText("Package could not be held for its checks: %s (%s)", targetPath.c_str(),
+                          SystemErrorText(package.holdError).c_str()));
     return false;
   }
   if (IsTooSmallToRun(GetFileSize(package.held.get(), nullptr))) {
@@ -161,17 +162,19 @@ bool LaunchDownloadedPackage(DownloadedPackage package, const RuntimeConfig& con
     NoteRunEnd(CurrentRun(), RunOutcome::kPackageTooSmall);
     std::string message;
     AfxFormatString1(message, IDS_NOT_YET_AVAILABLE, config.caption.c_str());
-    Refuse("Too small size detected to execute " + targetPath, message, IDS_NOT_YET_AVAILABLE, config, true);
+    Refuse(FormatText("Too small size detected to execute %s", targetPath.c_str()), message, IDS_NOT_YET_AVAILABLE,
+           config, true);
     return false;
   }
   if (!PassesChecks(package.held.get(), targetPath, package.sha256, "download",
-                    "The downloaded installer of " + config.caption +
-                        " did not pass verification and has been deleted. Please, try later.",
+                    FormatText("The downloaded installer of %s did not pass verification and has been deleted. "
+                               "Please, try later.",
+                               config.caption.c_str()),
                     IDS_UI_DOWNLOAD_NOT_VERIFIED, config)) {
     return false;
   }
 
-  LogEvent("Attempting to run " + targetPath, LOG_FLOW);
+  LogEvent(FormatText("Attempting to run %s", targetPath.c_str()), LOG_FLOW);
   const bool silent = config.showUI == 0;
   bool started = false;
   {
@@ -188,7 +191,6 @@ bool LaunchDownloadedPackage(DownloadedPackage package, const RuntimeConfig& con
 
 bool LaunchLocalPackage(const std::string& sourcePath, const std::string& targetPath, const std::string& parameters,
                         const RuntimeConfig& config, const std::string& directory) {
-  const std::string notStarted = "The installer of " + config.caption + " has not been started: ";
   Sha256Digest written = {};
   DWORD error = 0;
   UniqueHandle package;
@@ -198,12 +200,16 @@ bool LaunchLocalPackage(const std::string& sourcePath, const std::string& target
   }
   if (!package) {
     NoteRunEnd(CurrentRun(), RunOutcome::kPackageUnusable, static_cast<long>(error));
-    Refuse("Package could not be copied for its checks: " + sourcePath + " (" + SystemErrorText(error) + ")",
-           notStarted + "it could not be read.", IDS_UI_LOCAL_UNREADABLE, config);
+    Refuse(FormatText("Package could not be copied for its checks: %s (%s)", sourcePath.c_str(),
+                      SystemErrorText(error).c_str()),
+           FormatText("The installer of %s has not been started: it could not be read.", config.caption.c_str()),
+           IDS_UI_LOCAL_UNREADABLE, config);
     return false;
   }
-  if (!PassesChecks(package.get(), targetPath, written, "copy", notStarted + "it did not pass verification.",
-                    IDS_UI_LOCAL_NOT_VERIFIED, config)) {
+  if (!PassesChecks(
+          package.get(), targetPath, written, "copy",
+          FormatText("The installer of %s has not been started: it did not pass verification.", config.caption.c_str()),
+          IDS_UI_LOCAL_NOT_VERIFIED, config)) {
     return false;
   }
   bool started = false;
@@ -220,16 +226,16 @@ void LogShellFailure(const std::string& path) {
   // The shell's own answer is no system error number (31 is "no association", not error 31).
   const DWORD error = GetLastError();
   const std::string reason = error != 0 ? SystemErrorText(error) : "no reason given";
-  LogFailure("Package could not be started: " + path + " (" + reason + ")");
+  LogFailure(FormatText("Package could not be started: %s (%s)", path.c_str(), reason.c_str()));
 }
 
 bool ConfirmPackageChecks(const RuntimeConfig& config, PackageSource source) {
   if (config.checks.malformedKey.empty()) return true;
   NoteRunEnd(CurrentRun(), RunOutcome::kMalformedConfiguration);
   const bool local = source == PackageSource::kBesideInstaller;
-  const char* refused = local ? " cannot be installed" : " cannot be downloaded";
+  const char* refused = local ? "installed" : "downloaded";
   Refuse(MalformedValueText(config.checks.malformedKey),
-         config.caption + refused + ": this installer is not configured correctly.",
+         FormatText("%s cannot be %s: this installer is not configured correctly.", config.caption.c_str(), refused),
          local ? IDS_UI_NOT_CONFIGURED_LOCAL : IDS_UI_NOT_CONFIGURED_DOWNLOAD, config);
   return false;
 }

@@ -4,6 +4,7 @@
 
 #include "app/config_rules.h"
 #include "app/config_source.h"
+#include "framework/format.h"
 #include "framework/url.h"
 
 namespace {
@@ -19,7 +20,9 @@ bool HasWrongFormatMarker(const std::string& targetPath) { return targetPath.fin
 
 bool IsTooSmallToRun(uint32_t fileSize) { return fileSize <= kLargestRefusedPackage; }
 
-std::string MalformedValueText(const std::string& key) { return "Malformed " + key + " value in the configuration"; }
+std::string MalformedValueText(const std::string& key) {
+  return FormatText("Malformed %s value in the configuration", key.c_str());
+}
 
 std::string HashKeyFor(const std::string& locationKey) {
   if (locationKey == kWebFile64Key || locationKey == kWebFile64MirrorKey) return kWebFile64Sha256Key;

@@ -7,6 +7,7 @@
 #include "framework/app.h"
 #include "framework/error_text.h"
 #include "framework/file.h"
+#include "framework/format.h"
 #include "framework/handle.h"
 #include "framework/resources.h"
 #include "records/failure_report.h"
@@ -45,7 +46,7 @@ void Report(const std::string& text, UINT textId, const std::string& arg1, const
 }
 
 void ReportUnusableFile(const char* what, UINT textId, const std::string& fileName) {
-  Report(std::string("Couldn't ") + what + " the " + fileName + " file!", textId, fileName);
+  Report(FormatText("Couldn't %s the %s file!", what, fileName.c_str()), textId, fileName);
 }
 }  // namespace
 
@@ -75,8 +76,8 @@ int ReadRuntimeConfig(const ConfigReadInputs& inputs, WorkFolder& folder, Runtim
   DWORD error = 0;
   if (!folder.Create(error)) {
     const std::string reason = SystemErrorText(error);
-    Report("Couldn't create the working folder " + folder.Folder() + " (" + reason + ")", IDS_UI_WORK_FOLDER_FAILED,
-           folder.Folder(), reason);
+    Report(FormatText("Couldn't create the working folder %s (%s)", folder.Folder().c_str(), reason.c_str()),
+           IDS_UI_WORK_FOLDER_FAILED, folder.Folder(), reason);
     return kSourceNone;
   }
   const std::string fileName = folder.FilePath(kExtractedConfigName);
@@ -112,6 +113,7 @@ int ReadRuntimeConfig(const ConfigReadInputs& inputs, WorkFolder& folder, Runtim
   const SourceResolution source =
       ResolveSource(config.location, inputs.qaMode, config.qaVersion, inputs.moduleDirectory, IsFile);
   config.location = source.location;
-  if (!source.missingPath.empty()) RecordStatus("File " + source.missingPath + " does not exist!", "true");
+  if (!source.missingPath.empty())
+    RecordStatus(FormatText("File %s does not exist!", source.missingPath.c_str()), "true");
   return source.kind;
 }

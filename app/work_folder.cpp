@@ -122,7 +122,7 @@ using EntryVisitor = void (*)(void* context, const char* name, bool reparsePoint
 // The one listing loop behind ForEachEntry.
 void VisitEntries(const std::string& path, EntryVisitor visit, void* context) {
   WIN32_FIND_DATAA found;
-  const UniqueFileSearch search(FindFirstFileA((path + "\\*").c_str(), &found));
+  const UniqueFileSearch search(FindFirstFileA(FormatText("%s\\*", path.c_str()).c_str(), &found));
   while (search) {
     if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0)
       visit(context, found.cFileName, (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
@@ -158,7 +158,7 @@ bool DeleteEntry(const std::string& path, bool listedReparsePoint, EntryKind kin
 bool RemoveTree(const std::string& path, int depth) {
   bool emptied = true;
   ForEachEntry(path, [&](const char* name, bool reparsePoint) {
-    const std::string entryPath = path + "\\" + name;
+    const std::string entryPath = FormatText("%s\\%s", path.c_str(), name);
     EntryKind kind = EntryKind::kUnknown;
     {
       const UniqueHandle entry = OpenAsItself(entryPath, FILE_READ_ATTRIBUTES);

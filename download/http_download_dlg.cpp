@@ -54,7 +54,7 @@ BOOL CHttpDownloadDlg::OnInitDialog() {
     EndWithCancel();
     return TRUE;
   }
-  LogEvent("Target: " + request_.url->text, LOG_FLOW);
+  LogEvent(FormatText("Target: %s", request_.url->text.c_str()), LOG_FLOW);
 
   if (!MayWriteTarget()) {
     EndWithCancel();
@@ -117,7 +117,7 @@ std::string CHttpDownloadDlg::FileLine(std::wstring& shown) const {
   const size_t lastSlash = path.rfind('/');
   const std::string shownFileName =
       lastSlash == std::string::npos || lastSlash + 1 == path.size() ? path : path.substr(lastSlash + 1);
-  const std::string where = ".../QA/.../" + request_.qaVersion;
+  const std::string where = FormatText(".../QA/.../%s", request_.qaVersion.c_str());
   AfxFormatString2(fileLine, IDS_QA_FILE_LINE, shownFileName.c_str(), where.c_str());
   shown = ShownText(IDS_QA_FILE_LINE, shownFileName.c_str(), where.c_str());
   return fileLine;
@@ -246,7 +246,7 @@ void CHttpDownloadDlg::MoveProgressBar(uint32_t total) {
 }
 
 void CHttpDownloadDlg::ShowPercentage(int percent) {
-  RecordStatus("Progress", FormatText("%d", percent) + "%");
+  RecordStatus("Progress", FormatText("%d%%", percent));
   // Posted, like the bar's position: a new title repaints the caption inside the message, and the
   // tray's tooltip is a message to another process; the worker need not wait for either. The
   // final WM_DOWNLOAD_DONE queues behind it.

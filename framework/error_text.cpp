@@ -25,11 +25,10 @@ BOOL LookUpMessageText(DWORD number, HMODULE table, const char* lineBreak, std::
 }
 
 std::string SystemErrorText(DWORD error) {
-  const std::string text = FormatText("error %lu", error);
   std::string sentence;
-  if (!LookUpMessageText(error, nullptr, " ", sentence)) return text;
+  if (!LookUpMessageText(error, nullptr, " ", sentence)) sentence.clear();
   while (!sentence.empty() && sentence.back() == ' ') sentence.pop_back();
-  return sentence.empty() ? text : text + ": " + sentence;
+  return sentence.empty() ? FormatText("error %lu", error) : FormatText("error %lu: %s", error, sentence.c_str());
 }
 
 std::optional<std::string> LookUpErrorText(long number) {

@@ -43,8 +43,7 @@ BOOL CFile::OpenForWriting(const char* path, DWORD& error) {
 BOOL CFile::Write(const void* data, DWORD count, long& error) {
   if (buffer_.size() + count > kWriteBufferSize && !Flush(error)) return FALSE;
   if (count >= kWriteBufferSize) return WriteOut(data, count, error);
-  const char* bytes = static_cast<const char*>(data);
-  buffer_.insert(buffer_.end(), bytes, bytes + count);
+  buffer_.append(static_cast<const char*>(data), count);
   return TRUE;
 }
 

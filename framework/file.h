@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
 #include "framework/handle.h"
 
@@ -51,5 +50,5 @@ private:
   BOOL WriteOut(const void* data, DWORD count, long& error);
 
   UniqueHandle m_file;
-  std::vector<char> buffer_;
+  std::string buffer_;  // a string: its append is in the program already, a vector's insert is not
 };

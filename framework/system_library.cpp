@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "framework/format.h"
+
 namespace {
 // LOAD_LIBRARY_SEARCH_SYSTEM32: the headers declare it only for builds that need Windows 8.
 constexpr DWORD kSearchSystem32 = 0x00000800;
@@ -51,5 +53,5 @@ HMODULE LoadSystemLibrary(const char* name) {
   // With a full path, either flag has the DLL's dependencies looked for in the system directory
   // (the altered search only first), never in the application's.
   const DWORD flags = HasSafeDllSearchFlags() ? kSearchSystem32 : LOAD_WITH_ALTERED_SEARCH_PATH;
-  return LoadLibraryExA((std::string(directory) + "\\" + name).c_str(), nullptr, flags);
+  return LoadLibraryExA(FormatText("%s\\%s", directory, name).c_str(), nullptr, flags);
 }

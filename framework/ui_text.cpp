@@ -62,7 +62,7 @@ std::string LanguageTag(LANGID language) {
   char region[16] = {};
   if (GetLocaleInfoA(locale, LOCALE_SISO639LANGNAME, name, sizeof name) == 0) return std::string();
   if (GetLocaleInfoA(locale, LOCALE_SISO3166CTRYNAME, region, sizeof region) == 0) return name;
-  return std::string(name) + "-" + region;
+  return FormatText("%s-%s", name, region);
 }
 
 std::wstring LoadTableString(HMODULE module, UINT id, LANGID language) {

@@ -68,7 +68,7 @@ BOOL AfxParseURL(const char* url, uint32_t& service, std::string& server, std::s
   std::string rest = text.substr(authorityEnd);
   const size_t fragment = rest.find('#');
   if (fragment != std::string::npos) rest.erase(fragment);
-  if (rest.empty() || rest[0] != '/') rest = "/" + rest;
+  if (rest.empty() || rest[0] != '/') rest = FormatText("/%s", rest.c_str());
 
   service = scheme->service;
   server = host;
@@ -79,7 +79,7 @@ BOOL AfxParseURL(const char* url, uint32_t& service, std::string& server, std::s
 
 std::string FormatUrl(const UrlParts& parts) {
   const Scheme* scheme = SchemeOf(parts.service);
-  std::string url = std::string(scheme != nullptr ? scheme->name : "http") + "://" + parts.server;
+  std::string url = FormatText("%s://%s", scheme != nullptr ? scheme->name : "http", parts.server.c_str());
   if (scheme == nullptr || parts.port != scheme->defaultPort)
     url += FormatText(":%u", static_cast<unsigned>(parts.port));
   return url + parts.object;
@@ -93,7 +93,8 @@ BOOL ResolveRedirect(const UrlParts& base, const std::string& location, UrlParts
   } else if (location.compare(0, 2, "//") == 0) {
     const Scheme* scheme = SchemeOf(base.service);
     if (scheme == nullptr) return 0;
-    const std::string absolute = scheme->name + (":" + location);
+    // Read up to its first NUL, as the parser reads it.
+    const std::string absolute = FormatText("%s:%s", scheme->name, location.c_str());
     if (!AfxParseURL(absolute.c_str(), next.service, next.server, next.object, next.port)) return 0;
   } else {
     next = base;
@@ -114,7 +115,7 @@ std::optional<ParsedUrl> ParseDownloadUrl(const std::string& url) {
   ParsedUrl parsed{url, {}};
   UrlParts& parts = parsed.parts;
   if (AfxParseURL(url.c_str(), parts.service, parts.server, parts.object, parts.port)) return parsed;
-  parsed.text = "http://" + url;
+  parsed.text = FormatText("http://%s", url.c_str());
   if (AfxParseURL(parsed.text.c_str(), parts.service, parts.server, parts.object, parts.port)) return parsed;
   return std::nullopt;
 }

@@ -1,5 +1,6 @@
 #include "records/failure_report.h"
 
+#include "framework/format.h"
 #include "framework/resources.h"
 #include "framework/ui_text.h"
 #include "records/records.h"
@@ -13,13 +14,14 @@ bool OffersFullInstaller(const FailureReport& report) { return report.offerFullI
 void Record(const FailureReport& report) {
   LogEvent(report.logText, LOG_ERROR);
   if (report.statusKey != nullptr) RecordStatus(report.statusKey, report.logText);
-  if (OffersFullInstaller(report)) LogEvent("Complete installer: " + fullInstallerUrl, LOG_INFO);
+  if (OffersFullInstaller(report)) LogEvent(FormatText("Complete installer: %s", fullInstallerUrl.c_str()), LOG_INFO);
 }
 
 // The log keeps the English text; only the box speaks the user's language.
 void ShowTranslated(const FailureReport& report) {
   std::wstring message = LoadUiString(report.textId, report.textArgs[0].c_str(), report.textArgs[1].c_str());
-  if (OffersFullInstaller(report)) message += L"\n\n" + LoadUiString(IDS_FULL_INSTALLER, fullInstallerUrl.c_str());
+  if (OffersFullInstaller(report))
+    message.append(L"\n\n").append(LoadUiString(IDS_FULL_INSTALLER, fullInstallerUrl.c_str()));
   if (report.caption == nullptr) {
     AfxMessageBox(message, report.style);
     return;
@@ -41,7 +43,7 @@ void ReportFailure(const FailureReport& report) {
     if (OffersFullInstaller(report)) {
       std::string sentence;
       AfxFormatString1(sentence, IDS_FULL_INSTALLER, fullInstallerUrl.c_str());
-      message += "\n\n" + sentence;
+      message.append("\n\n").append(sentence);
     }
     if (report.caption == nullptr) {
       AfxMessageBox(message.c_str(), report.style);
