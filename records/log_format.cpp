@@ -6,7 +6,7 @@ std::string LogSectionName(int level, const std::string& threadIdText) {
   static const char* const kPrefixes[] = {
       "ERROR (Thread ID=", "FLOW (Thread ID=", "INFO (Thread ID=", "UNINSTALL (Thread ID="};
   if (level < LOG_ERROR || level > LOG_UNINSTALL) return std::string();
-  return FormatText("%s%s)", kPrefixes[level], threadIdText.c_str());
+  return kPrefixes[level] + threadIdText + ")";
 }
 
 std::string FormatLogKey(int sequence, const std::tm& localTime, int random) {
