@@ -264,7 +264,8 @@ class FaultTest(InstallerTestCase):
                     self.assertIn("Getting file information", flow)
                     if answered is not None:
                         self.assertEqual([r["uri"] for r in nginx.requests()[before:]], answered)
-                    self.assert_target(package)
+                    # The package's own record: its file goes with the run's end once it has ended.
+                    self.assert_started_from(package)
                     self.assertEqual(self.status(), {"Progress": "100%", "Downloaded": "true",
                                                      "Attempted to run downloaded file": "true",
                                                      "Target": urllib.parse.urlsplit(url).path})
