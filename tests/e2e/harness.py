@@ -6,10 +6,13 @@ import pathlib
 import re
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 
 SOURCE_DIR = pathlib.Path(os.environ.get("SETUP_SOURCE_DIR", pathlib.Path(__file__).resolve().parents[2]))
+sys.path.insert(0, str(SOURCE_DIR / "tools"))
+import langfile  # noqa: E402  (the build's own reader of the language files)
 BINARY_DIR = pathlib.Path(os.environ.get("SETUP_BINARY_DIR", SOURCE_DIR / "build" / "win32"))
 
 
@@ -92,21 +95,10 @@ def translated_installer():
 
 
 def language_texts(tag):
-    """The texts of res/lang/<tag>.txt by id name, escapes resolved; for tag None the English ones,
-    as the resource script spells them (in pieces; an L"" piece may give a character as \\xHHHH)."""
-    if tag is None:
-        script = (SOURCE_DIR / "res" / "setup.rc").read_text(encoding="ascii")
-        piece = re.compile(r'L?"((?:[^"]|"")*)"')
-        escape = re.compile(r"\\(x[0-9A-Fa-f]{4}|.)")
-        resolve = lambda m: "\n" if m[1] == "n" else chr(int(m[1][1:], 16)) if len(m[1]) == 5 else m[1]
-        return {m[1]: "".join(escape.sub(resolve, p.replace('""', '"')) for p in piece.findall(m[2]))
-                for m in re.finditer(r'^\s*(IDS_\w+)\s+((?:L?"(?:[^"]|"")*"\s*)+)$', script, re.M)}
-    texts = {}
-    for line in (SOURCE_DIR / "res" / "lang" / (tag + ".txt")).read_text(encoding="utf-8").splitlines():
-        if line.startswith("IDS_"):
-            name, _, text = line.partition(" ")
-            texts[name] = re.sub(r"\\(.)", lambda m: "\n" if m[1] == "n" else m[1], text)
-    return texts
+    """The texts of res/lang/<tag>.txt by id name, as the build reads them; for tag None the English
+    ones of res/setup.rc."""
+    english = langfile.english_texts(SOURCE_DIR / "res" / "setup.rc")
+    return english if tag is None else langfile.read(SOURCE_DIR / "res" / "lang" / (tag + ".txt"), english).texts
 
 
 INSTALL_LOG = "VornikInstallInfo.log"
